@@ -1,0 +1,95 @@
+// IniFile: the ordered section/parameter document used by the configuration
+// file and the state file.
+//
+// Syntax, line by line (lines of at most 1023 bytes with their newline):
+//   - empty, white-space-only and comment lines ("#" or ";" as the first
+//     non-blank character) are skipped;
+//   - a line starting with white space or "+" continues the value of the
+//     most recent parameter line of the file, after a "\n";
+//   - "[type]" or "[type name]" selects a section; a header without a name
+//     selects the first section of the type;
+//   - "key = value" (white space before "=" is required); a repeated key
+//     appends ",value" to a non-empty value.
+// Types, names and keys are case-sensitive.  Sections, keys and types keep
+// the order of their first appearance.
+//
+// Addressing with a null name means "the first section of this type";
+// the empty name is a name like any other.
+//
+// Save writes a temporary file beside the target, flushes and fsyncs it and
+// renames it over the target, so the file on disk is always either the old
+// or the new document, never a truncated one.
+#ifndef HOVANTRA_CONFIG_INI_FILE_H
+#define HOVANTRA_CONFIG_INI_FILE_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class IniFile {
+ public:
+  IniFile();
+  ~IniFile();
+  IniFile(const IniFile &) = delete;
+  IniFile &operator=(const IniFile &) = delete;
+
+  // Adds the file's contents to the document.  On failure returns false with
+  // ErrorLine/ErrorText set; what was read before the faulty line stays.
+  bool Load(const char *path);
+  // Writes the whole document (atomic replacement).  False with the error
+  // text "couldn't open the file" when the file cannot be written.
+  bool Save(const char *path);
+
+  // The value, or "" when the type, section or key is missing.
+  const char *GetValue(const char *type, const char *name,
+                       const char *key) const;
+  // GetValue, or dflt (possibly nullptr) when that is empty.
+  const char *GetString(const char *type, const char *name, const char *key,
+                        const char *dflt) const;
+  // Decimal strtol of the value; dflt when empty or not wholly a number.
+  long GetInt(const char *type, const char *name, const char *key,
+              long dflt) const;
+  // The key "key:qualifier", else the plain key, else dflt.
+  const char *GetQualified(const char *type, const char *name,
+                           const char *key, const char *qualifier,
+                           const char *dflt) const;
+  // Finds or creates type, section and key; replace drops the old value,
+  // otherwise a non-empty old value is extended with "," and the value.
+  void SetValue(const char *type, const char *name, const char *key,
+                const char *value, bool replace);
+
+  int CountSections(const char *type) const;
+  // Name of the section at index of the type's list; "" when out of range.
+  const char *SectionName(const char *type, int index) const;
+
+  int ErrorLine() const { return error_line_; }
+  const char *ErrorText() const { return error_text_; }
+
+  // Error texts.
+  static const char *const kCantOpen;
+  static const char *const kLineTooLong;
+  static const char *const kOutsideParameter;
+  static const char *const kBadHeader;
+  static const char *const kOutsideSection;
+  static const char *const kBadParameter;
+
+ private:
+  struct Section;
+  struct Type;
+  Type *FindType(const char *type) const;
+  Section *FindSection(const char *type, const char *name) const;
+  Type *MakeType(const char *type);
+  Section *MakeSection(Type *t, const char *name);
+  std::string *FindKey(Section *s, const char *key) const;
+  std::string *MakeKey(Section *s, const char *key);
+  bool LoadLines(FILE *f);
+
+  std::vector<std::unique_ptr<Type>> types_;
+  std::unordered_map<std::string, Type *> type_index_;
+  int error_line_ = -1;
+  const char *error_text_ = nullptr;
+};
+
+#endif

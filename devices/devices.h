@@ -1,0 +1,21 @@
+// The configured boards as named lines: the `device` sections, one record
+// per board, connection and loss, switching outputs and reading lines by
+// name, and the one-line report of all boards.
+#ifndef HOVANTRA_DEVICES_DEVICES_H
+#define HOVANTRA_DEVICES_DEVICES_H
+
+#include "util/script_variable.h"
+
+// Builds the record list from the configuration and connects every board.
+void devices_configure();
+// Value 1 switches the named output on, 2 off; 1 when the command went to
+// the board, 0 otherwise (logged).
+int device_set_output(const ScriptVariable &name, int value);
+// 1 on, 0 off, -1 board unavailable, -2 no line of that name (logged).
+int device_line_state(const ScriptVariable &name);
+// "[1a2b:+ siren:off door:yes] " ... for every board.
+ScriptVariable devices_report_text();
+// Releases every record; for tests.
+void devices_reset();
+
+#endif
