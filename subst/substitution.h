@@ -46,6 +46,9 @@ class ScriptSubstitution {
   // Expands with one temporary variable asked first (may be nullptr).
   ScriptVariable ProcessWith(const ScriptVariable &text, Var *first);
 
+  // Destroys every variable; the delimiter stays.
+  void Clear() { vars_.clear(); }
+
  private:
   char delimiter_;
   std::vector<std::unique_ptr<Var>> vars_;  // oldest first
@@ -128,5 +131,7 @@ class DictionaryVar : public ScriptSubstitutionArgv {
 // The main engine: used for every configured text except web pages.  Filled
 // with the system variables at start-up.
 ScriptSubstitution &MainSubstitution();
+// Empties the main engine and gives it back the '%' delimiter; for tests.
+void ResetMainSubstitution();
 
 #endif
