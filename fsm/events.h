@@ -5,6 +5,14 @@
 
 #include "util/script_variable.h"
 
+// Events raise events (subevents, !activity and !ready from actions).  A
+// configuration in which an event reaches itself would recurse until the
+// stack runs out, so an event nested deeper than this is logged as
+// "Event ``%s'' nested too deeply (limit %d), ignored" and not processed.
+// The outermost event (from a board, a command or a timer) is depth 1.
+const int kMaxEventDepth = 32;
+
+// line: the event name followed by argument words.
 void ProcessEvent(const ScriptVariable &line);
 // quiet suppresses only the state's notification.
 void SetState(const ScriptVariable &name, bool quiet);

@@ -20,6 +20,15 @@ ScriptVariable CurrentStatesText();
 // Bare state of the machine (inserted empty when missing).
 ScriptVariable CurrentStateOf(const ScriptVariable &machine);
 
+// Takes a full name apart for storing: split at dots with blanks and tabs
+// trimmed, an empty machine put in front when there is no dot.  Of "a.b.c"
+// the machine is "a" and the state "b".
+void SplitStateName(const ScriptVariable &name, ScriptVariable &machine,
+                    ScriptVariable &state);
+// The text before the first dot, or empty: the machine a pending timed
+// transition belongs to.
+ScriptVariable MachineOf(const ScriptVariable &name);
+
 struct StateConfig {
   int lamp_on = -1;
   int lamp_off = -1;
@@ -37,6 +46,9 @@ bool ReadStateConfig(const ScriptVariable &name, StateConfig &config);
 // Start-up: creates the lamp blinker, restores the saved states (or the
 // default state) quietly.
 void InitStateMachines(OVKEventSelector *selector);
+// The loop given to InitStateMachines (timed transitions are registered
+// there), or nullptr before.
+OVKEventSelector *StateMachinesLoop();
 // Clears the state set and pending timed transitions; for tests.
 void ResetStateMachines();
 

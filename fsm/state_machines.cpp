@@ -1,0 +1,29 @@
+// Start-up of the state machines and their process-wide state.
+#include "config/configuration.h"
+#include "config/state_file.h"
+#include "devices/lamp_blinker.h"
+#include "fsm/events.h"
+#include "fsm/states.h"
+#include "fsm/timeout_transit.h"
+
+namespace {
+OVKEventSelector *the_loop = nullptr;
+}  // namespace
+
+OVKEventSelector *StateMachinesLoop() { return the_loop; }
+
+void InitStateMachines(OVKEventSelector *selector) {
+  the_loop = selector;
+  lamp_blinker_create(selector);
+  CurrentStates().Ref(ScriptVariable(""));
+
+  ScriptVariable saved = LoadStates();
+  if (saved.IsEmpty()) saved = GeneralDefaultState();
+  for (const ScriptVariable &name : SplitWords(saved)) SetState(name, true);
+}
+
+void ResetStateMachines() {
+  ClearTimeoutTransits();
+  CurrentStates() = StatesSet();
+  the_loop = nullptr;
+}
