@@ -13,6 +13,8 @@
 #ifndef HOVANTRA_CORE_EVENT_SELECTOR_H
 #define HOVANTRA_CORE_EVENT_SELECTOR_H
 
+#include <poll.h>
+
 #include <string>
 #include <vector>
 
@@ -73,6 +75,14 @@ class OVKSignalHandler {
 // "gettimeofday failed" when the clock cannot be read.
 void OVKCurrentTime(long *sec, long *usec);
 
+// Replaces the loop's clock (nullptr: the monotonic clock again), so that
+// tests can place "now" exactly on a timer's expiry.
+using OVKClock = void (*)(long *sec, long *usec);
+void OVKSetClockForTesting(OVKClock clock);
+
+// Empties the process-wide pending signal queue; for tests.
+void OVKResetSignalQueue();
+
 class OVKEventSelector {
  public:
   OVKEventSelector();
@@ -88,7 +98,10 @@ class OVKEventSelector {
   // nothing when that timer is this very handler.
   void RegisterTimeout(OVKTimeoutHandler *h);
   void RemoveTimeout(OVKTimeoutHandler *h);
+  // The newest handler comes first.  Installs the catcher for its signal
+  // (no SA_RESTART, so a blocked wait is interrupted).
   void RegisterSignal(OVKSignalHandler *h);
+  // Restores the default action once no handler wants the signal any more.
   void RemoveSignal(OVKSignalHandler *h);
 
   void Go();     // runs passes until Break
@@ -104,9 +117,13 @@ class OVKEventSelector {
   struct TimerNode;
   struct SignalNode;
   void GrowFdTable(int size);
+  int ComputeWaitMs();
   void DispatchSignals();
+  void DispatchDescriptors();
+  void DispatchTimers(long now_sec, long now_usec);
 
   std::vector<OVKFdHandler *> fds_;
+  std::vector<pollfd> polled_;  // this pass's wait set, ascending fds
   TimerNode *timers_ = nullptr;
   SignalNode *signals_ = nullptr;
   bool quit_ = false;
