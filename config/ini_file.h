@@ -18,7 +18,8 @@
 //
 // Save writes a temporary file beside the target, flushes and fsyncs it and
 // renames it over the target, so the file on disk is always either the old
-// or the new document, never a truncated one.
+// or the new document, never a truncated one.  A failed write leaves the old
+// file in place and is reported.
 #ifndef HOVANTRA_CONFIG_INI_FILE_H
 #define HOVANTRA_CONFIG_INI_FILE_H
 
@@ -74,6 +75,8 @@ class IniFile {
   static const char *const kBadHeader;
   static const char *const kOutsideSection;
   static const char *const kBadParameter;
+  // Save only: the temporary file could not be written completely.
+  static const char *const kCantWrite;
 
  private:
   struct Section;
@@ -85,6 +88,8 @@ class IniFile {
   std::string *FindKey(Section *s, const char *key) const;
   std::string *MakeKey(Section *s, const char *key);
   bool LoadLines(FILE *f);
+  bool Fail(int line, const char *text);
+  bool WriteAll(FILE *f) const;
 
   std::vector<std::unique_ptr<Type>> types_;
   std::unordered_map<std::string, Type *> type_index_;

@@ -1,0 +1,279 @@
+#include "config/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+const char *const IniFile::kCantOpen = "couldn't open the file";
+const char *const IniFile::kLineTooLong = "line too long (max 1024)";
+const char *const IniFile::kOutsideParameter = "data outside of a parameter";
+const char *const IniFile::kBadHeader = "invalid header syntax";
+const char *const IniFile::kOutsideSection = "data outside of a section";
+const char *const IniFile::kBadParameter = "invalid dictionary line syntax";
+const char *const IniFile::kCantWrite = "couldn't write the file";
+
+static const char kWhite[] = " \t\n\r\v\f";
+
+static bool IsWhite(char c) { return c != '\0' && strchr(kWhite, c) != nullptr; }
+
+struct IniFile::Section {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> params;
+  std::unordered_map<std::string, size_t> index;
+};
+
+struct IniFile::Type {
+  std::string name;
+  std::vector<std::unique_ptr<Section>> sections;
+  std::unordered_map<std::string, Section *> by_name;  // first of each name
+};
+
+IniFile::IniFile() = default;
+IniFile::~IniFile() = default;
+
+IniFile::Type *IniFile::FindType(const char *type) const {
+  auto it = type_index_.find(type);
+  return it == type_index_.end() ? nullptr : it->second;
+}
+
+IniFile::Section *IniFile::FindSection(const char *type,
+                                       const char *name) const {
+  Type *t = FindType(type);
+  if (!t || t->sections.empty()) return nullptr;
+  if (!name) return t->sections.front().get();
+  auto it = t->by_name.find(name);
+  return it == t->by_name.end() ? nullptr : it->second;
+}
+
+IniFile::Type *IniFile::MakeType(const char *type) {
+  if (Type *t = FindType(type)) return t;
+  types_.push_back(std::make_unique<Type>());
+  Type *t = types_.back().get();
+  t->name = type;
+  type_index_[t->name] = t;
+  return t;
+}
+
+// A null name selects the first section, creating one with the empty name.
+IniFile::Section *IniFile::MakeSection(Type *t, const char *name) {
+  if (!name) {
+    if (!t->sections.empty()) return t->sections.front().get();
+    name = "";
+  } else {
+    auto it = t->by_name.find(name);
+    if (it != t->by_name.end()) return it->second;
+  }
+  t->sections.push_back(std::make_unique<Section>());
+  Section *s = t->sections.back().get();
+  s->name = name;
+  t->by_name.emplace(s->name, s);
+  return s;
+}
+
+std::string *IniFile::FindKey(Section *s, const char *key) const {
+  auto it = s->index.find(key);
+  return it == s->index.end() ? nullptr : &s->params[it->second].second;
+}
+
+std::string *IniFile::MakeKey(Section *s, const char *key) {
+  if (std::string *v = FindKey(s, key)) return v;
+  s->params.emplace_back(key, "");
+  s->index[key] = s->params.size() - 1;
+  return &s->params.back().second;
+}
+
+bool IniFile::Fail(int line, const char *text) {
+  error_line_ = line;
+  error_text_ = text;
+  return false;
+}
+
+bool IniFile::Load(const char *path) {
+  error_line_ = -1;
+  error_text_ = nullptr;
+  FILE *f = fopen(path, "r");
+  if (!f) return Fail(-1, kCantOpen);
+  bool ok = LoadLines(f);
+  fclose(f);
+  return ok;
+}
+
+static void TrimRight(std::string &s) {
+  size_t end = s.find_last_not_of(kWhite);
+  s.erase(end == std::string::npos ? 0 : end + 1);
+}
+
+bool IniFile::LoadLines(FILE *f) {
+  char buf[1024];
+  int line_no = 0;
+  Section *current = nullptr;
+  // The most recent parameter line anywhere in the file, for continuations.
+  Section *last_section = nullptr;
+  size_t last_param = 0;
+  while (fgets(buf, sizeof buf, f)) {
+    line_no++;
+    size_t len = strlen(buf);
+    if (len == sizeof buf - 1 && buf[len - 1] != '\n') {
+      int next = fgetc(f);
+      if (next != EOF) return Fail(line_no, kLineTooLong);
+    }
+    const char *p = buf;
+    while (IsWhite(*p)) p++;
+    if (*p == '\0' || *p == '#' || *p == ';') continue;
+
+    if (IsWhite(buf[0]) || buf[0] == '+') {
+      if (!last_section) return Fail(line_no, kOutsideParameter);
+      std::string text(buf + 1);
+      TrimRight(text);
+      std::string &value = last_section->params[last_param].second;
+      value += "\n";
+      value += text;
+      continue;
+    }
+
+    if (buf[0] == '[') {
+      const char *q = buf + 1;
+      while (IsWhite(*q)) q++;
+      const char *type_begin = q;
+      while (*q && !IsWhite(*q) && *q != ']') q++;
+      std::string type(type_begin, q);
+      std::string name;
+      bool has_name = false;
+      if (IsWhite(*q)) {
+        while (IsWhite(*q)) q++;
+        has_name = true;
+        const char *name_begin = q;
+        while (*q && !IsWhite(*q) && *q != ']') q++;
+        name.assign(name_begin, q);
+        while (IsWhite(*q)) q++;
+      }
+      if (*q != ']') return Fail(line_no, kBadHeader);
+      current = MakeSection(MakeType(type.c_str()),
+                            has_name ? name.c_str() : nullptr);
+      continue;
+    }
+
+    if (!current) return Fail(line_no, kOutsideSection);
+    const char *q = buf;
+    while (*q && !IsWhite(*q)) q++;
+    std::string key(static_cast<const char *>(buf), q);
+    while (IsWhite(*q)) q++;
+    if (*q != '=') return Fail(line_no, kBadParameter);
+    q++;
+    while (IsWhite(*q)) q++;
+    std::string value(q);
+    TrimRight(value);
+    std::string *stored = MakeKey(current, key.c_str());
+    if (stored->empty())
+      *stored = value;
+    else
+      *stored += "," + value;
+    last_section = current;
+    last_param = current->index[key];
+  }
+  return true;
+}
+
+bool IniFile::WriteAll(FILE *f) const {
+  for (const auto &t : types_)
+    for (const auto &s : t->sections) {
+      fprintf(f, "[%s %s]\n\n", t->name.c_str(), s->name.c_str());
+      for (const auto &kv : s->params)
+        fprintf(f, "%s = %s\n", kv.first.c_str(), kv.second.c_str());
+      fputs("\n\n", f);
+    }
+  return fflush(f) == 0 && !ferror(f) && fsync(fileno(f)) == 0;
+}
+
+bool IniFile::Save(const char *path) {
+  error_line_ = -1;
+  error_text_ = nullptr;
+  std::string tmp = std::string(path) + ".XXXXXX";
+  int fd = mkstemp(&tmp[0]);
+  if (fd < 0) return Fail(-1, kCantOpen);
+  // mkstemp makes the file private; give it the mode a plain create would.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  FILE *f = fdopen(fd, "w");
+  if (!f) {
+    close(fd);
+    unlink(tmp.c_str());
+    return Fail(-1, kCantOpen);
+  }
+  bool written = WriteAll(f);
+  if (fclose(f) != 0) written = false;
+  if (!written || rename(tmp.c_str(), path) != 0) {
+    unlink(tmp.c_str());
+    return Fail(-1, written ? kCantOpen : kCantWrite);
+  }
+  // Make the rename itself durable.
+  std::string dir(path);
+  size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}
+
+const char *IniFile::GetValue(const char *type, const char *name,
+                              const char *key) const {
+  Section *s = FindSection(type, name);
+  if (!s) return "";
+  std::string *v = FindKey(s, key);
+  return v ? v->c_str() : "";
+}
+
+const char *IniFile::GetString(const char *type, const char *name,
+                               const char *key, const char *dflt) const {
+  const char *v = GetValue(type, name, key);
+  return *v ? v : dflt;
+}
+
+long IniFile::GetInt(const char *type, const char *name, const char *key,
+                     long dflt) const {
+  const char *v = GetValue(type, name, key);
+  if (!*v) return dflt;
+  char *end = nullptr;
+  long n = strtol(v, &end, 10);
+  if (end == v || *end != '\0') return dflt;
+  return n;
+}
+
+const char *IniFile::GetQualified(const char *type, const char *name,
+                                  const char *key, const char *qualifier,
+                                  const char *dflt) const {
+  std::string qualified = std::string(key) + ":" + (qualifier ? qualifier : "");
+  const char *v = GetValue(type, name, qualified.c_str());
+  if (*v) return v;
+  return GetString(type, name, key, dflt);
+}
+
+void IniFile::SetValue(const char *type, const char *name, const char *key,
+                       const char *value, bool replace) {
+  Section *s = MakeSection(MakeType(type), name);
+  std::string *stored = MakeKey(s, key);
+  if (replace || stored->empty())
+    *stored = value;
+  else
+    *stored += std::string(",") + value;
+}
+
+int IniFile::CountSections(const char *type) const {
+  Type *t = FindType(type);
+  return t ? static_cast<int>(t->sections.size()) : 0;
+}
+
+const char *IniFile::SectionName(const char *type, int index) const {
+  Type *t = FindType(type);
+  if (!t || index < 0 || index >= static_cast<int>(t->sections.size()))
+    return "";
+  return t->sections[index]->name.c_str();
+}

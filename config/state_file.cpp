@@ -1,0 +1,90 @@
+#include "config/state_file.h"
+
+#include <unistd.h>
+
+#include <memory>
+
+#include "config/configuration.h"
+#include "config/ini_file.h"
+#include "core/log.h"
+
+static std::unique_ptr<IniFile> state_doc;
+static ScriptVariable state_path("");
+
+static const char kTrimSet[] = " \t\n\r";
+
+void OpenStateFile(const ScriptVariable &path) {
+  state_doc = std::make_unique<IniFile>();
+  state_path = path;
+  if (!path.HasPrefix("/")) {
+    char cwd[1024];
+    if (getcwd(cwd, sizeof cwd)) state_path = ScriptVariable(cwd) + "/" + path;
+  }
+  if (!state_doc->Load(state_path.c_str()))
+    LogMessage("%s:%d: warning: reading state file problem: %s", path.c_str(),
+               state_doc->ErrorLine(), state_doc->ErrorText());
+}
+
+bool StateFileIsOpen() { return state_doc != nullptr; }
+ScriptVariable StateFilePath() { return state_path; }
+
+void ResetStateFile() {
+  state_doc.reset();
+  state_path = "";
+}
+
+// Every change is written through at once; a failed write keeps the value
+// in memory for the next successful one.
+static void Store(const char *type, const char *name, const char *key,
+                  const ScriptVariable &value) {
+  if (!state_doc) return;
+  state_doc->SetValue(type, name, key, value.c_str(), true);
+  state_doc->Save(state_path.c_str());
+}
+
+static ScriptVariable Fetch(const char *type, const char *name,
+                            const char *key) {
+  if (!state_doc) return ScriptVariable::Absent();
+  const char *v = state_doc->GetValue(type, name, key);
+  return *v ? ScriptVariable(v) : ScriptVariable::Absent();
+}
+
+void SaveOutput(const ScriptVariable &line, bool on) {
+  Store("Outputs", nullptr, line.c_str(), on ? "on" : "off");
+}
+
+int LoadOutput(const ScriptVariable &line) {
+  ScriptVariable v = Fetch("Outputs", nullptr, line.c_str());
+  if (v.IsAbsent()) return 0;
+  return v.Trim(kTrimSet).Tolower() == "on" ? 1 : 2;
+}
+
+void SaveStates(const ScriptVariable &states_text) {
+  Store("State", nullptr, "alert", states_text);
+}
+
+ScriptVariable LoadStates() { return Fetch("State", nullptr, "alert"); }
+
+bool SetVariable(const ScriptVariable &name, const ScriptVariable &value) {
+  if (!state_doc || !VariableEnabled(name)) return false;
+  Store("Variables", nullptr, name.c_str(), value);
+  return true;
+}
+
+ScriptVariable GetVariable(const ScriptVariable &name) {
+  if (!VariableEnabled(name)) return ScriptVariable::Absent();
+  ScriptVariable v = Fetch("Variables", nullptr, name.c_str());
+  return v.IsAbsent() ? VariableDefault(name) : v;
+}
+
+void SaveWatermark(const ScriptVariable &sensor, int index,
+                   const ScriptVariable &zone) {
+  Store("TempSensor", sensor.c_str(), ScriptFormat("wmark_%d", index).c_str(),
+        zone);
+}
+
+ScriptVariable LoadWatermark(const ScriptVariable &sensor, int index) {
+  ScriptVariable v =
+      Fetch("TempSensor", sensor.c_str(), ScriptFormat("wmark_%d", index).c_str());
+  return v.IsAbsent() ? ScriptVariable("undef") : v;
+}

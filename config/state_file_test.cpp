@@ -1,0 +1,94 @@
+#include "config/state_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "config/configuration.h"
+#include "core/test_log.h"
+
+namespace {
+
+class StateFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log_.Dir().Write("h.ini",
+                     "[variable target]\nenable = yes\ndefault = 20\n"
+                     "[variable note]\nenable = yes\n"
+                     "[variable off]\nenable = no\n");
+    ASSERT_TRUE(LoadConfiguration(log_.Dir().File("h.ini")));
+  }
+  void TearDown() override {
+    ResetStateFile();
+    ResetConfiguration();
+  }
+  std::string Path() { return log_.Dir().File("h.state"); }
+  TestLog log_;
+};
+
+}  // namespace
+
+TEST_F(StateFileTest, MissingFileWarnsAndIsCreatedOnFirstSave) {
+  OpenStateFile(Path());
+  EXPECT_TRUE(log_.Contains(Path() + ":-1: warning: reading state file problem: couldn't open the file"));
+  EXPECT_TRUE(LoadStates().IsAbsent());
+  EXPECT_EQ(LoadOutput("pump"), 0);
+  SaveStates("security.armed heat.eco");
+  SaveOutput("pump", true);
+  SaveWatermark("boiler", 1, "high");
+  EXPECT_EQ(log_.Dir().Read("h.state"),
+            "[State ]\n\nalert = security.armed heat.eco\n\n\n"
+            "[Outputs ]\n\npump = on\n\n\n"
+            "[TempSensor boiler]\n\nwmark_1 = high\n\n\n");
+  OpenStateFile(Path());
+  EXPECT_EQ(LoadStates(), "security.armed heat.eco");
+  EXPECT_EQ(LoadOutput("pump"), 1);
+  EXPECT_EQ(LoadWatermark("boiler", 1), "high");
+  EXPECT_EQ(LoadWatermark("boiler", 2), "undef");
+  EXPECT_EQ(LoadWatermark("other", 1), "undef");
+}
+
+TEST_F(StateFileTest, RelativePathIsMadeAbsoluteOnce) {
+  char cwd[1024];
+  ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+  ASSERT_EQ(chdir(log_.Dir().Path().c_str()), 0);
+  OpenStateFile("rel.state");
+  ASSERT_EQ(chdir("/"), 0);
+  SaveStates("idle");
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(StateFilePath(), log_.Dir().File("rel.state"));
+  EXPECT_NE(log_.Dir().Read("rel.state").find("alert = idle"), std::string::npos);
+}
+
+TEST_F(StateFileTest, OutputValues) {
+  log_.Dir().Write("h.state", "[Outputs]\na = ON\nb =  on \nc = 1\nd =\n");
+  OpenStateFile(Path());
+  EXPECT_EQ(LoadOutput("a"), 1);
+  EXPECT_EQ(LoadOutput("b"), 1);
+  EXPECT_EQ(LoadOutput("c"), 2);
+  EXPECT_EQ(LoadOutput("d"), 0);
+  EXPECT_EQ(LoadOutput("e"), 0);
+  SaveOutput("a", false);
+  EXPECT_EQ(LoadOutput("a"), 2);
+}
+
+TEST_F(StateFileTest, VariablesNeedEnable) {
+  EXPECT_FALSE(SetVariable("target", "21"));  // not opened yet
+  OpenStateFile(Path());
+  EXPECT_EQ(GetVariable("target"), "20");
+  EXPECT_EQ(GetVariable("note"), "");
+  EXPECT_TRUE(GetVariable("off").IsAbsent());
+  EXPECT_TRUE(GetVariable("unknown").IsAbsent());
+  EXPECT_TRUE(SetVariable("target", "21"));
+  EXPECT_EQ(GetVariable("target"), "21");
+  EXPECT_FALSE(SetVariable("off", "1"));
+  EXPECT_EQ(log_.Dir().Read("h.state").find("off"), std::string::npos);
+  // An empty stored value reads as missing.
+  EXPECT_TRUE(SetVariable("target", ""));
+  EXPECT_EQ(GetVariable("target"), "20");
+}
+
+TEST_F(StateFileTest, EmptyAlertCountsAsMissing) {
+  log_.Dir().Write("h.state", "[State]\nalert =\n");
+  OpenStateFile(Path());
+  EXPECT_TRUE(LoadStates().IsAbsent());
+}
