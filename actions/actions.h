@@ -13,9 +13,13 @@ bool DoAction(const ScriptVariable &line);
 bool IsReady();
 // The loop that @QUIT and @RESTART arm their RestartTimeout in.
 void SetActionEventLoop(OVKEventSelector *selector);
+// That loop, or nullptr before it is handed over.
+OVKEventSelector *ActionEventLoop();
 // @RESTART was run.
 bool RestartRequested();
-// Clears the activity list, the restart flag and the loop; for tests.
+// Clears the activity list, the restart flag and the loop, and withdraws
+// and destroys the armed RestartTimeouts (so call it while their loop still
+// exists); for tests.
 void ResetActions();
 
 #endif
