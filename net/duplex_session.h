@@ -1,6 +1,21 @@
 // Buffered, non-blocking two-way byte streams on one descriptor, with an
 // idle timer.  A session is at once the fd handler of its socket and the
 // timeout handler of its idle timer.  Derived classes override the hooks.
+//
+// Handle reads at most 1024 bytes per readiness event and offers the whole
+// output queue to one write per writability event.  Writes use
+// send(MSG_NOSIGNAL) (write() when the descriptor is not a socket), so a
+// peer that has gone is a write error, never SIGPIPE.  A read or write that
+// would block or was interrupted is not an error; the next event retries.
+//
+// The output queue is bounded: when a peer that does not read lets it grow
+// beyond max_output_ bytes (1 MiB unless a derived class sets another
+// bound) after its input was handled, the session logs
+// "Session output queue over %d bytes, closing the session" and closes.
+//
+// Close may destroy the session (a server session is deleted by its server
+// from inside Close); every caller of Close, Shutdown or a hook that may
+// close must treat the object as gone afterwards.
 #ifndef HOVANTRA_NET_DUPLEX_SESSION_H
 #define HOVANTRA_NET_DUPLEX_SESSION_H
 
@@ -12,11 +27,18 @@
 class OVKGenericDuplexSession : private OVKFdHandler,
                                 private OVKTimeoutHandler {
  public:
-  // idle_timeout_sec < 1: no idle timer.  greeting may be nullptr.
+  static const int kDefaultMaxOutput = 1 << 20;
+
+  // idle_timeout_sec < 1: no idle timer.  greeting may be nullptr; it is
+  // queued for output.
   OVKGenericDuplexSession(int idle_timeout_sec, const char *greeting);
+  // Closes the descriptor without running any hook.
   ~OVKGenericDuplexSession() override;
 
+  // Stores the selector; a non-null greeting replaces the output queue;
+  // registers the descriptor and, when an idle timeout is set, the timer.
   void Startup(OVKEventSelector *selector, int fd, const char *greeting);
+  // Unregisters, closes the descriptor and calls HandleClosed (once).
   void Close();
   void Shutdown();  // close once the output queue is drained
   void RestartIdleTimer();
@@ -38,6 +60,9 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   virtual void HandleRemoteClosing() { Close(); }
 
   OVKEventSelector *GetSelector() const { return selector_; }
+  bool HasIdleTimer() const { return idle_sec_ > 0 || idle_usec_ > 0; }
+  // Whether the idle timer was ever armed.
+  bool IdleTimerEverSet() const { return OVKTimeoutHandler::ExpirySec() != -1; }
 
   int idle_sec_;
   int idle_usec_ = 0;
@@ -48,6 +73,20 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   OVKBuffer outbuf_;
   bool restart_timer_on_input_ = true;
   bool restart_timer_on_output_ = true;
+  int max_output_ = kDefaultMaxOutput;
+
+ private:
+  // Unregisters and closes; true when a descriptor was actually closed.
+  bool CloseDescriptor();
+  // One write of the whole output queue: bytes written, 0 when the write
+  // would block or was interrupted, -1 on failure.
+  int WriteQueue();
+  // While Handle runs, destroyed_flag_ points into a DestroyWatch on its
+  // stack; the destructor sets that flag, so Handle notices a hook that
+  // destroyed the session.
+  struct DestroyWatch;
+  bool *destroyed_flag_ = nullptr;
+  bool not_a_socket_ = false;
 };
 
 class OVKInetDuplexSession : public OVKGenericDuplexSession {
@@ -56,6 +95,7 @@ class OVKInetDuplexSession : public OVKGenericDuplexSession {
   // The generic Startup, then the local address; throws OVKException
   // "getsockname failed in InetSession Startup".
   void Startup(OVKEventSelector *selector, int fd, const char *greeting);
+  // IPv4 address in host order; all ones until known.
   uint32_t LocalAddress() const { return local_address_; }
 
  private:

@@ -1,0 +1,155 @@
+#include "net/duplex_session.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/log.h"
+
+namespace {
+const int kReadChunk = 1024;
+
+bool WouldBlock(int err) {
+  return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+}  // namespace
+
+OVKGenericDuplexSession::OVKGenericDuplexSession(int idle_timeout_sec,
+                                                 const char *greeting)
+    : OVKFdHandler(-1), idle_sec_(idle_timeout_sec) {
+  outbuf_.AddString(greeting);
+}
+
+OVKGenericDuplexSession::~OVKGenericDuplexSession() {
+  if (destroyed_flag_ != nullptr) *destroyed_flag_ = true;
+  CloseDescriptor();
+}
+
+void OVKGenericDuplexSession::Startup(OVKEventSelector *selector, int fd,
+                                      const char *greeting) {
+  selector_ = selector;
+  if (greeting != nullptr) {
+    outbuf_.Erase();
+    outbuf_.AddString(greeting);
+  }
+  SetFd(fd);
+  selector_->RegisterFd(this);
+  if (HasIdleTimer()) {
+    SetFromNow(idle_sec_, idle_usec_);
+    selector_->RegisterTimeout(this);
+  }
+}
+
+bool OVKGenericDuplexSession::CloseDescriptor() {
+  if (selector_ != nullptr) {
+    selector_->RemoveFd(this);
+    selector_->RemoveTimeout(this);
+    selector_ = nullptr;
+  }
+  if (fd_ == -1) return false;
+  close(fd_);
+  fd_ = -1;
+  return true;
+}
+
+void OVKGenericDuplexSession::Close() {
+  // HandleClosed may destroy this object; it must be the last thing here.
+  if (CloseDescriptor()) HandleClosed();
+}
+
+void OVKGenericDuplexSession::Shutdown() {
+  close_when_drained_ = true;
+  if (outbuf_.Length() == 0) Close();
+}
+
+void OVKGenericDuplexSession::RestartIdleTimer() {
+  if (selector_ == nullptr) return;
+  selector_->RemoveTimeout(this);
+  if (HasIdleTimer()) {
+    SetFromNow(idle_sec_, idle_usec_);
+    selector_->RegisterTimeout(this);
+  }
+}
+
+int OVKGenericDuplexSession::WriteQueue() {
+  ssize_t n = -1;
+  if (!not_a_socket_) {
+    n = send(fd_, outbuf_.GetBuffer(), outbuf_.Length(), MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) not_a_socket_ = true;
+  }
+  if (not_a_socket_) n = write(fd_, outbuf_.GetBuffer(), outbuf_.Length());
+  if (n < 0) return WouldBlock(errno) ? 0 : -1;
+  return static_cast<int>(n);
+}
+
+struct OVKGenericDuplexSession::DestroyWatch {
+  explicit DestroyWatch(OVKGenericDuplexSession *s)
+      : session(s), outer(s->destroyed_flag_) {
+    s->destroyed_flag_ = &destroyed;
+  }
+  ~DestroyWatch() {
+    if (!destroyed) session->destroyed_flag_ = outer;
+  }
+  // The hook just run closed or destroyed the session.
+  bool Ended() const { return destroyed || session->fd_ == -1; }
+
+  OVKGenericDuplexSession *session;
+  bool *outer;
+  bool destroyed = false;
+};
+
+void OVKGenericDuplexSession::Handle(bool readable, bool writable,
+                                     bool /*exceptional*/) {
+  DestroyWatch watch(this);
+
+  if (readable && reading_enabled_) {
+    char chunk[kReadChunk];
+    ssize_t n = read(fd_, chunk, sizeof chunk);
+    if (n > 0) {
+      if (restart_timer_on_input_) RestartIdleTimer();
+      inbuf_.AddData(chunk, static_cast<int>(n));
+      HandleNewInput();
+      if (watch.Ended()) return;
+      if (outbuf_.Length() > max_output_) {
+        LogMessage("Session output queue over %d bytes, closing the session",
+                   max_output_);
+        Close();
+        return;
+      }
+    } else if (n == 0) {
+      HandleRemoteClosing();
+      return;
+    } else if (!WouldBlock(errno)) {
+      HandleReadError();
+      if (watch.Ended()) return;
+    }
+  }
+
+  if (writable && outbuf_.Length() > 0) {
+    int n = WriteQueue();
+    if (n > 0) {
+      if (restart_timer_on_output_) RestartIdleTimer();
+      outbuf_.DropData(n);
+    } else if (n < 0) {
+      HandleWriteError();
+      if (watch.Ended()) return;
+    }
+    if (outbuf_.Length() == 0) {
+      HandleAllWritten();
+      if (watch.Ended()) return;
+      if (close_when_drained_ && outbuf_.Length() == 0) Close();
+    }
+  }
+}
+
+void OVKInetDuplexSession::Startup(OVKEventSelector *selector, int fd,
+                                   const char *greeting) {
+  OVKGenericDuplexSession::Startup(selector, fd, greeting);
+  struct sockaddr_in local;
+  socklen_t len = sizeof local;
+  if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&local), &len) != 0)
+    throw OVKException("getsockname failed in InetSession Startup");
+  if (local.sin_family == AF_INET) local_address_ = ntohl(local.sin_addr.s_addr);
+}

@@ -1,0 +1,117 @@
+#include "net/tcp_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+struct OVKTcpServer::Node {
+  OVKTcpServerSession *session;
+  Node *next;
+};
+
+OVKTcpServerSession::OVKTcpServerSession(int fd, int idle_timeout_sec,
+                                         OVKEventSelector *selector,
+                                         OVKTcpServer *server,
+                                         const char *greeting)
+    : OVKInetDuplexSession(idle_timeout_sec, greeting), server_(server) {
+  OVKInetDuplexSession::Startup(selector, fd, nullptr);
+}
+
+void OVKTcpServerSession::HandleClosed() {
+  HandleSessionEnd();
+  server_->RemoveSession(this);  // deletes this
+}
+
+OVKTcpServer::OVKTcpServer(const char *address, int port)
+    : OVKFdHandler(-1),
+      port_(port),
+      address_(strdup(address != nullptr ? address : "")),
+      peer_(new sockaddr_in()) {}
+
+OVKTcpServer::~OVKTcpServer() {
+  free(address_);
+  while (sessions_ != nullptr) {
+    Node *node = sessions_;
+    sessions_ = node->next;
+    delete node->session;
+    delete node;
+  }
+  delete peer_;
+  if (selector_ != nullptr && fd_ != -1) selector_->RemoveFd(this);
+  if (listen_fd_ != -1) {
+    shutdown(listen_fd_, SHUT_RDWR);
+    close(listen_fd_);
+  }
+}
+
+bool OVKTcpServer::Listen(OVKEventSelector *selector) {
+  selector_ = selector;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd == -1) return false;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  struct sockaddr_in addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port_));
+  addr.sin_addr.s_addr = inet_addr(address_);
+  if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 ||
+      listen(fd, 5) != 0) {
+    close(fd);
+    return false;
+  }
+  listen_fd_ = fd;
+  SetFd(fd);
+  selector_->RegisterFd(this);
+  return true;
+}
+
+uint32_t OVKTcpServer::LastPeerAddress() const {
+  return ntohl(peer_->sin_addr.s_addr);
+}
+
+int OVKTcpServer::LastPeerPort() const { return ntohs(peer_->sin_port); }
+
+int OVKTcpServer::BoundPort() const {
+  if (listen_fd_ == -1) return -1;
+  struct sockaddr_in addr;
+  socklen_t len = sizeof addr;
+  if (getsockname(listen_fd_, reinterpret_cast<struct sockaddr *>(&addr),
+                  &len) != 0)
+    return -1;
+  return ntohs(addr.sin_port);
+}
+
+void OVKTcpServer::RemoveSession(OVKTcpServerSession *session) {
+  Node **link = &sessions_;
+  while (*link != nullptr && (*link)->session != session) link = &(*link)->next;
+  if (*link == nullptr) throw OVKException("Cant remove foreign TCP session");
+  Node *node = *link;
+  *link = node->next;
+  delete node->session;
+  delete node;
+}
+
+int OVKTcpServer::SessionCount() const {
+  int count = 0;
+  for (Node *n = sessions_; n != nullptr; n = n->next) count++;
+  return count;
+}
+
+void OVKTcpServer::Handle(bool readable, bool /*writable*/,
+                          bool /*exceptional*/) {
+  if (!readable) return;
+  socklen_t len = sizeof *peer_;
+  int fd = accept4(listen_fd_, reinterpret_cast<struct sockaddr *>(peer_),
+                   &len, SOCK_CLOEXEC);
+  if (fd == -1) return;
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, (flags == -1 ? 0 : flags) | O_NONBLOCK);
+  OVKTcpServerSession *session = MakeNewSession(fd);
+  if (session != nullptr) sessions_ = new Node{session, sessions_};
+}

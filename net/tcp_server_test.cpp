@@ -1,0 +1,156 @@
+#include "net/tcp_server.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <string>
+
+#include "net/test_loop.h"
+
+namespace {
+
+int sessions_alive = 0;
+int sessions_ended = 0;
+
+// Answers every line with "<line>!"; "bye" shuts the session down.
+class EchoSession : public OVKTcpServerSession {
+ public:
+  EchoSession(int fd, OVKEventSelector *sel, OVKTcpServer *server)
+      : OVKTcpServerSession(fd, 0, sel, server, "hi\n") {
+    sessions_alive++;
+  }
+  ~EchoSession() override { sessions_alive--; }
+
+  void HandleNewInput() override {
+    OVKBuffer line;
+    while (inbuf_.ReadLine(line)) {
+      std::string text = line.GetBuffer();
+      if (text == "bye") {
+        Shutdown();
+        return;
+      }
+      outbuf_.AddString((text + "!\n").c_str());
+    }
+  }
+  void HandleSessionEnd() override { sessions_ended++; }
+};
+
+class EchoServer : public OVKTcpServer {
+ public:
+  EchoServer() : OVKTcpServer("127.0.0.1", 0) {}
+  OVKTcpServerSession *MakeNewSession(int fd) override {
+    peer_address = LastPeerAddress();
+    peer_port = LastPeerPort();
+    last = new EchoSession(fd, GetSelector(), this);
+    return last;
+  }
+  uint32_t peer_address = 0;
+  int peer_port = 0;
+  EchoSession *last = nullptr;
+};
+
+class TcpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sessions_alive = 0;
+    sessions_ended = 0;
+    server_ = new EchoServer();
+    ASSERT_TRUE(server_->Listen(&selector_));
+    port_ = server_->BoundPort();
+    ASSERT_GT(port_, 0);
+  }
+  void TearDown() override { delete server_; }
+
+  OVKEventSelector selector_;
+  LoopRunner runner_{selector_};
+  EchoServer *server_ = nullptr;
+  int port_ = -1;
+};
+
+TEST_F(TcpServerTest, ExchangesLinesAndKnowsBothAddresses) {
+  TestPeer client;
+  ASSERT_TRUE(client.Connect(port_));
+  ASSERT_TRUE(runner_.RunUntil([&] { return client.Received("hi\n"); }));
+  EXPECT_EQ(1, server_->SessionCount());
+  EXPECT_EQ(0x7f000001u, server_->peer_address);
+  EXPECT_EQ(client.LocalPort(), server_->peer_port);
+  EXPECT_EQ(0x7f000001u, server_->last->LocalAddress());
+
+  int fd = server_->last->GetFd();
+  EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
+
+  client.Send("a\nb\n");
+  ASSERT_TRUE(runner_.RunUntil([&] { return client.Received("hi\na!\nb!\n"); }));
+}
+
+TEST_F(TcpServerTest, PeerClosingDestroysTheSession) {
+  TestPeer one, two;
+  ASSERT_TRUE(one.Connect(port_));
+  ASSERT_TRUE(two.Connect(port_));
+  ASSERT_TRUE(runner_.RunUntil([&] { return server_->SessionCount() == 2; }));
+  one.Close();
+  ASSERT_TRUE(runner_.RunUntil([&] { return sessions_alive == 1; }));
+  EXPECT_EQ(1, server_->SessionCount());
+  EXPECT_EQ(1, sessions_ended);
+  // The survivor still works.
+  two.Send("x\n");
+  ASSERT_TRUE(runner_.RunUntil([&] { return two.Received("hi\nx!\n"); }));
+}
+
+TEST_F(TcpServerTest, ShutdownDrainsThenTheServerDropsTheSession) {
+  TestPeer client;
+  ASSERT_TRUE(client.Connect(port_));
+  client.Send("q\nbye\nignored\n");
+  ASSERT_TRUE(runner_.RunUntil([&] { return client.Poll(); }));
+  EXPECT_EQ("hi\nq!\n", client.Text());
+  EXPECT_EQ(0, server_->SessionCount());
+  EXPECT_EQ(0, sessions_alive);
+}
+
+TEST_F(TcpServerTest, DestroyingTheServerDestroysItsSessions) {
+  TestPeer client;
+  ASSERT_TRUE(client.Connect(port_));
+  ASSERT_TRUE(runner_.RunUntil([&] { return sessions_alive == 1; }));
+  delete server_;
+  server_ = nullptr;
+  EXPECT_EQ(0, sessions_alive);
+  EXPECT_EQ(0, sessions_ended);  // no hook runs from a destructor
+  EXPECT_TRUE(client.Poll());
+  // The port is free again and the selector slot too.
+  TestPeer refused;
+  EXPECT_FALSE(refused.Connect(port_));
+}
+
+TEST_F(TcpServerTest, ForeignSessionCannotBeRemoved) {
+  TestPeer client;
+  ASSERT_TRUE(client.Connect(port_));
+  ASSERT_TRUE(runner_.RunUntil([&] { return sessions_alive == 1; }));
+  EchoServer other;
+  try {
+    other.RemoveSession(server_->last);
+    FAIL() << "no exception";
+  } catch (const OVKException &e) {
+    EXPECT_STREQ("Cant remove foreign TCP session", e.Text());
+  }
+  EXPECT_EQ(1, server_->SessionCount());
+}
+
+TEST(TcpServerListenTest, PortInUseOrBadAddressFails) {
+  OVKEventSelector selector;
+  EchoServer first;
+  ASSERT_TRUE(first.Listen(&selector));
+  class Fixed : public OVKTcpServer {
+   public:
+    Fixed(const char *addr, int port) : OVKTcpServer(addr, port) {}
+    OVKTcpServerSession *MakeNewSession(int) override { return nullptr; }
+  };
+  Fixed busy("127.0.0.1", first.BoundPort());
+  EXPECT_FALSE(busy.Listen(&selector));
+  EXPECT_EQ(-1, busy.BoundPort());
+  Fixed foreign("192.0.2.1", 0);  // not an address of this machine
+  EXPECT_FALSE(foreign.Listen(&selector));
+}
+
+}  // namespace
