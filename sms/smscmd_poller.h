@@ -19,7 +19,15 @@ class SmscmdPoller : public OVKTimeoutHandler {
   SmscmdPoller(OVKEventSelector *selector, int interval_ms,
                SmsCommandHandler handler);
   ~SmscmdPoller() override;
+  // One scan, then armed again for the interval.
   void TimeoutHandle() override;
+  // One scan: received messages from `incoming` (names "GSM1." plus six
+  // characters) to the command handler, then failed messages from `failed`
+  // (names "HOVANTRA_OUTG.*" but not "*.LOCK") sent again with their
+  // Attempt count, up to the sixth send.  A file with a "<name>.LOCK" beside
+  // it is left alone; every other accepted file is moved into `composing`
+  // while it is handled and then into `proceeded`, where it stays.
+  void ScanOnce();
 
  private:
   OVKEventSelector *selector_;
