@@ -1,0 +1,176 @@
+"""Runs the real daemon for end-to-end tests.
+
+A Daemon lives in its own temporary directory with its configuration,
+log, state file, simulated boards and SMS spool.  Everything waits for what
+it expects with a deadline instead of sleeping.
+"""
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+BUILD = os.environ.get("HOVANTRA_BUILD_DIR",
+                       os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+DAEMON = os.path.join(BUILD, "hovantra")
+BOARD_TOOL = os.path.join(BUILD, "hovantra-board")
+SMS_TOOL = os.path.join(BUILD, "hovantra-sms")
+
+LOG_PREFIX = re.compile(r"^[A-Z][a-z]{2} [0-9 ][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2}  \[[0-9]+\] ")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, timeout=10.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        result = predicate()
+        if result:
+            return result
+        time.sleep(0.02)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Daemon:
+    """One daemon process in a temporary directory.
+
+    The configuration text may use {dir}, {console_port}, {web_port} and
+    {spool} placeholders.
+    """
+
+    def __init__(self, config, boards=None):
+        self.dir = tempfile.mkdtemp(prefix="hovantra-e2e-")
+        self.console_port = free_port()
+        self.web_port = free_port()
+        self.spool = os.path.join(self.dir, "sms")
+        for sub in ("incoming", "outgoing", "composing", "proceeded", "failed"):
+            os.makedirs(os.path.join(self.spool, sub))
+        self.boards = os.path.join(self.dir, "boards")
+        os.makedirs(self.boards)
+        self.config_path = os.path.join(self.dir, "hovantra.ini")
+        self.log_path = os.path.join(self.dir, "hovantra.log")
+        self.state_path = os.path.join(self.dir, "hovantra.state")
+        self.write_config(config)
+        self.process = None
+        for board in boards or []:
+            self.board(*board)
+
+    def write_config(self, config):
+        with open(self.config_path, "w") as f:
+            f.write(config.format(dir=self.dir, console_port=self.console_port,
+                                  web_port=self.web_port, spool=self.spool))
+
+    def env(self):
+        env = dict(os.environ)
+        env["HOVANTRA_SIMULATED_BOARDS"] = self.boards
+        return env
+
+    def start(self, *args, wait_line="starting in the mode"):
+        argv = [DAEMON, "-f", "-c", self.config_path] + list(args)
+        self.process = subprocess.Popen(argv, cwd=self.dir, env=self.env(),
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if wait_line:
+            self.wait_log(wait_line)
+        return self
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        if self.process:
+            self.process.stdout.close()
+            self.process.stderr.close()
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.cleanup()
+
+    # log
+    def log_lines(self):
+        """Message texts of the log, prefixes stripped."""
+        try:
+            with open(self.log_path, errors="replace") as f:
+                return [LOG_PREFIX.sub("", line.rstrip("\n")) for line in f]
+        except FileNotFoundError:
+            return []
+
+    def wait_log(self, text, timeout=10.0, count=1):
+        """Waits until count lines contain text; returns those lines."""
+        def found():
+            hits = [l for l in self.log_lines() if text in l]
+            return hits if len(hits) >= count else None
+        return wait_for(found, timeout, "log line %r" % text)
+
+    def state_file(self):
+        with open(self.state_path) as f:
+            return f.read()
+
+    # tools
+    def board(self, *args):
+        return subprocess.run([BOARD_TOOL] + [str(a) for a in args], env=self.env(),
+                              check=True, capture_output=True, text=True).stdout
+
+    def sms(self, *args):
+        return subprocess.run([SMS_TOOL, "-c", self.config_path] + [str(a) for a in args],
+                              env=self.env(), check=True, capture_output=True, text=True).stdout
+
+    # console
+    def console(self):
+        return Console(self.console_port)
+
+
+class Console:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.buffer = b""
+
+    def send(self, text):
+        self.sock.sendall(text.encode())
+
+    def read_until(self, marker, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while marker.encode() not in self.buffer:
+            self.sock.settimeout(max(0.01, deadline - time.monotonic()))
+            try:
+                chunk = self.sock.recv(65536)
+            except socket.timeout:
+                raise AssertionError("no %r in %r" % (marker, self.buffer))
+            if not chunk:
+                break
+            self.buffer += chunk
+        if marker.encode() not in self.buffer:
+            raise AssertionError("connection closed without %r in %r" % (marker, self.buffer))
+        head, _, self.buffer = self.buffer.partition(marker.encode())
+        return (head + marker.encode()).decode(errors="replace")
+
+    def command(self, line, marker="\n"):
+        self.send(line + "\n")
+        return self.read_until(marker)
+
+    def read_all(self, timeout=10.0):
+        """Everything until the daemon closes the connection."""
+        self.sock.settimeout(timeout)
+        data = self.buffer
+        while True:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+        self.buffer = b""
+        return data.decode(errors="replace")
+
+    def close(self):
+        self.sock.close()
