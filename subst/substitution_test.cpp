@@ -4,19 +4,6 @@
 
 namespace {
 
-class Counter : public ScriptSubstitutionSingleName {
- public:
-  Counter(const char *name, int *calls)
-      : ScriptSubstitutionSingleName(name), calls_(calls) {}
-  ScriptVariable Text() override {
-    ++*calls_;
-    return "X";
-  }
-
- private:
-  int *calls_;
-};
-
 // Echoes its parameters as "[a|b|c]" so the split is visible.
 class Echo : public ScriptSubstitutionPrefixRequest {
  public:
@@ -81,13 +68,10 @@ TEST_F(SubstitutionTest, PrefixRequestSplitsParameters) {
   // Whatever follows the prefix is skipped, and empty items are kept.
   EXPECT_EQ(Run("%lines%"), "[]");
   EXPECT_EQ(Run("%line/a::b:%"), "[a||b|]");
-  // Not longer than the prefix: left to the older variables.
-  engine.AddVariable(new ScriptSubstitutionConst("line", "plain"));
-  EXPECT_EQ(Run("%line%"), "plain");
   EXPECT_EQ(Run("%lin%"), "");
 }
 
-TEST_F(SubstitutionTest, PrefixRequestNotAnsweringItsBareName) {
+TEST_F(SubstitutionTest, PrefixRequestLeavesItsBareNameToOthers) {
   // The plain variable is older, so the prefix one is asked first.
   engine.AddVariable(new ScriptSubstitutionConst("line", "plain"));
   engine.AddVariable(new Echo);
@@ -123,15 +107,6 @@ TEST_F(SubstitutionTest, Dictionary) {
   EXPECT_EQ(engine.ProcessDict("%newstate%/%1%/%*%/%t%/%sysname%", none,
                                pairs),
             "security.armed///20/box");
-}
-
-TEST_F(SubstitutionTest, StopsAtFirstAnswer) {
-  int older = 0, newer = 0;
-  engine.AddVariable(new Counter("c", &older));
-  engine.AddVariable(new Counter("c", &newer));
-  EXPECT_EQ(Run("%c%%c%"), "XX");
-  EXPECT_EQ(newer, 2);
-  EXPECT_EQ(older, 0);
 }
 
 TEST(MainSubstitutionTest, StartsEmptyAndResets) {
