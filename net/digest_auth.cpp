@@ -1,0 +1,134 @@
+#include "net/digest_auth.h"
+
+#include <openssl/evp.h>
+#include <strings.h>
+
+ScriptVariable MD5hex(const ScriptVariable &text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.c_str(), text.Length(), digest, &length, EVP_md5(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; i++) {
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 15];
+  }
+  return ScriptVariable(std::move(out));
+}
+
+DigestParameters ParseDigestParameters(const ScriptVariable &text) {
+  enum { kSkip, kName, kToEquals, kBeforeValue, kPlain, kQuoted, kToComma };
+  DigestParameters params;
+  const std::string &s = text.Str();
+  int state = kSkip;
+  size_t start = 0;
+  std::string name;
+  for (size_t i = 0; i < s.size(); i++) {
+    char c = s[i];
+    bool blank = c == ' ' || c == '\t';
+    switch (state) {
+      case kSkip:
+        if (blank) break;
+        start = i;
+        state = kName;
+        [[fallthrough]];
+      case kName:
+        if (blank || c == '=') {
+          name = s.substr(start, i - start);
+          state = c == '=' ? kBeforeValue : kToEquals;
+        }
+        break;
+      case kToEquals:
+        if (c == '=') state = kBeforeValue;
+        break;
+      case kBeforeValue:
+        if (blank) break;
+        if (c == '"') {
+          start = i + 1;
+          state = kQuoted;
+          break;
+        }
+        start = i;
+        state = kPlain;
+        [[fallthrough]];
+      case kPlain:
+        if (blank || c == ',') {
+          params.emplace_back(name, s.substr(start, i - start));
+          state = c == ',' ? kSkip : kToComma;
+        }
+        break;
+      case kQuoted:
+        if (c == '"') {
+          params.emplace_back(name, s.substr(start, i - start));
+          state = kToComma;
+        }
+        break;
+      case kToComma:
+        if (c == ',') state = kSkip;
+        break;
+    }
+  }
+  if (state == kPlain) params.emplace_back(name, s.substr(start));
+  return params;
+}
+
+ScriptVariable FindDigestParameter(const DigestParameters &params,
+                                   const char *name) {
+  for (const auto &p : params)
+    if (strcasecmp(p.first.c_str(), name) == 0) return p.second;
+  return ScriptVariable::Absent();
+}
+
+OVKDigestAuthMachine::OVKDigestAuthMachine(OVKEventSelector *selector,
+                                           const ScriptVariable &realm)
+    : OVKWebSessionCollection(selector), realm_(realm) {}
+
+void OVKDigestAuthMachine::Challenge(OVKHttpServerSession *session,
+                                     bool stale) {
+  OVKWebSession *web_session = NewSession();
+  session->AddHeader(
+      "WWW-Authenticate",
+      ScriptFormat("Digest realm=\"%s\", nonce=\"%s\"%s", realm_.c_str(),
+                   web_session->Key().c_str(), stale ? ", stale=TRUE" : ""));
+  session->SendError(401, "Authorization Required", nullptr, true);
+}
+
+void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
+                                        OVKHttpRequestParser &request,
+                                        OVKHttpMessage &response) {
+  ScriptVariable auth = GetHeader(request, "Authorization");
+  if (auth.IsAbsent() || auth.Length() < 7 ||
+      strncasecmp(auth.c_str(), "Digest ", 7) != 0) {
+    Challenge(session, false);
+    return;
+  }
+  DigestParameters params = ParseDigestParameters(auth.Range(7));
+  ScriptVariable realm = FindDigestParameter(params, "realm");
+  ScriptVariable nonce = FindDigestParameter(params, "nonce");
+  ScriptVariable uri = FindDigestParameter(params, "uri");
+  ScriptVariable answer = FindDigestParameter(params, "response");
+  ScriptVariable user = FindDigestParameter(params, "username");
+  ScriptVariable password = ScriptVariable::Absent();
+  if (!user.IsAbsent()) password = GetPassword(user);
+  if (realm.IsAbsent() || nonce.IsAbsent() || uri.IsAbsent() ||
+      answer.IsAbsent() || user.IsAbsent() || password.IsAbsent() ||
+      realm != realm_) {
+    Challenge(session, false);
+    return;
+  }
+  ScriptVariable ha1 = MD5hex(user + ":" + realm + ":" + password);
+  ScriptVariable ha2 = MD5hex(session->Method() + ":" + uri);
+  ScriptVariable expected = MD5hex(ha1 + ":" + nonce + ":" + ha2);
+  if (answer.Length() != expected.Length() ||
+      strcasecmp(answer.c_str(), expected.c_str()) != 0) {
+    Challenge(session, false);
+    return;
+  }
+  OVKWebSession *web_session = FindSession(nonce);
+  if (web_session == nullptr) {
+    Challenge(session, true);
+    return;
+  }
+  web_session->HandleRequest(session, request, response, user);
+  web_session->Renew();
+}

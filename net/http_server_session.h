@@ -1,0 +1,92 @@
+// OVKHttpServerSession: one accepted connection carrying one HTTP/1.1
+// request and one response.
+//
+// The head is parsed as the bytes arrive, the body of the declared
+// Content-Length is collected, and the complete request goes to
+// HandleRequest, which fills Response() and calls SendResponse or SendError.
+// After the answer the connection closes once the output is written; bytes
+// after the request stay unread.  A request that never completes ends with
+// the idle timer (Shutdown, so pending output still goes out).
+//
+// Session states: 0 idle, 1 request line, 2 headers, 3 body, 4 request
+// complete, 6 closing (answered).
+#ifndef HOVANTRA_NET_HTTP_SERVER_SESSION_H
+#define HOVANTRA_NET_HTTP_SERVER_SESSION_H
+
+#include "net/http_message.h"
+#include "net/http_request_parser.h"
+#include "net/tcp_server.h"
+#include "util/script_variable.h"
+
+class OVKHttpServerSession : public OVKTcpServerSession {
+ public:
+  enum SessionState {
+    kIdle = 0,
+    kRequestLine = 1,
+    kHeaders = 2,
+    kBody = 3,
+    kRequestComplete = 4,
+    kClosing = 6,
+  };
+  // Longest head accepted, in counted bytes.
+  static const int kMaxHeadSize = 16384;
+  // Largest Content-Length accepted; larger bodies are refused with 413
+  // before any of their bytes is kept.
+  static const int kMaxBodySize = 64 * 1024;
+
+  OVKHttpServerSession(int fd, int idle_timeout_sec,
+                       OVKEventSelector *selector, OVKTcpServer *server);
+
+  // The response start line becomes "HTTP/1.1 %3d %s".
+  void SetStatus(int code, const char *reason);
+  void AddHeader(const ScriptVariable &name, const ScriptVariable &value);
+  OVKHttpMessage &Response() { return response_; }
+  OVKHttpRequestParser &Request() { return request_; }
+  // Queues the response and ends the request: state 6, then the connection
+  // closes when the output is written.
+  void SendResponse();
+  // The standard error answer (unless the body was already prepared), with
+  // Date, Server, Content-Type and Content-Length appended after the
+  // headers added so far; without status line only "\r\n" and the body go
+  // out.  A request gets at most one answer: nothing happens in state 6.
+  void SendError(int code, const char *reason, const char *text,
+                 bool with_status_line);
+
+  int State() const { return state_; }
+  // Absent when not (yet) known; the path is decoded and has no query.
+  const ScriptVariable &Method() const { return method_; }
+  const ScriptVariable &Path() const { return path_; }
+  int ContentLength() const { return content_length_; }
+
+ protected:
+  // Hooks, in slot order.
+  virtual void HandleHeader(const ScriptVariable &name,
+                            const ScriptVariable &value);
+  virtual void HandleBodyData(OVKBuffer & /*body*/) {}
+  virtual void HandleBodyComplete(OVKBuffer & /*body*/) {}
+  virtual void HandleRequest(OVKHttpRequestParser & /*request*/) {}
+  virtual bool AcceptRequestSize(int head_size, int content_length);
+  virtual void HandleBadRequest(bool with_status_line);
+
+  void HandleNewInput() override;
+  void HandleSessionTimeout() override { Shutdown(); }
+  // A client that half-closes after its request still gets the answer.
+  void HandleRemoteClosing() override;
+
+ private:
+  void ParseRequestLine(const ScriptVariable &line);
+  void HeaderStep(const ScriptVariable &name, const ScriptVariable &value);
+  // False (and 413 sent) when AcceptRequestSize refuses.
+  bool CheckRequestSize();
+
+  OVKHttpRequestParser request_;
+  OVKHttpMessage response_;
+  int state_ = kIdle;
+  int headers_handled_ = 0;
+  int body_received_ = 0;
+  int content_length_ = -1;
+  ScriptVariable method_ = ScriptVariable::Absent();
+  ScriptVariable path_ = ScriptVariable::Absent();
+};
+
+#endif
