@@ -175,6 +175,7 @@ std::string SimBoardFormat(const SimBoard &b) {
   out << "short_reads " << b.short_reads << "\n";
   out << "failed_writes " << b.failed_writes << "\n";
   out << "timeouts " << b.timeouts << "\n";
+  out << "stall_report " << b.stall_report << "\n";
   out << "reads " << b.reads << "\n";
   out << "writes " << b.writes << "\n";
   for (const std::string &c : b.commands) out << "command " << c << "\n";
@@ -241,6 +242,7 @@ bool SimBoardParse(const std::string &text, SimBoard *b, std::string *err) {
       else if (key == "short_reads") b->short_reads = static_cast<int>(v);
       else if (key == "failed_writes") b->failed_writes = static_cast<int>(v);
       else if (key == "timeouts") b->timeouts = static_cast<int>(v);
+      else if (key == "stall_report") b->stall_report = static_cast<int>(v);
       else if (key == "reads") b->reads = v;
       else if (key == "writes") b->writes = v;
       else ok = false;
@@ -326,6 +328,7 @@ void SimBoardPulse(SimBoard *b, int input, int count) {
 }
 
 int SimBoardGetReport(SimBoard *b, int report, unsigned char *buf, int len) {
+  if (report == b->stall_report) return -EPIPE;
   unsigned char r[64];
   memset(r, 0, sizeof r);
   r[0] = static_cast<unsigned char>(report);
@@ -378,7 +381,9 @@ int SimBoardGetReport(SimBoard *b, int report, unsigned char *buf, int len) {
 
 int SimBoardSetReport(SimBoard *b, int report, const unsigned char *buf,
                       int len) {
-  if (report != 4 || len < 1 || buf[0] != 4 || len > 64) return -EPIPE;
+  if (report != 4 || len < 1 || buf[0] != 4 || len > 64 ||
+      report == b->stall_report)
+    return -EPIPE;
   b->commands.push_back(Hex(buf, len));
   if (b->commands.size() > kSimCommandHistory)
     b->commands.erase(b->commands.begin());

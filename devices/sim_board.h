@@ -60,6 +60,7 @@ struct SimBoard {
   int short_reads = 0;
   int failed_writes = 0;
   int timeouts = 0;
+  int stall_report = -1;  // a report number the board always refuses
 
   // What the board has received and answered.
   std::vector<std::string> commands;  // report 4 frames as hex, newest last

@@ -27,6 +27,7 @@ struct usb_bus g_bus;
 // rescanning a long-running daemon's bus allocates nothing new.
 std::map<std::string, SimDevice *> g_devices;
 char g_error[256] = "";
+int g_open_handles = 0;
 
 int Fail(int code, const char *what) {
   snprintf(g_error, sizeof g_error, "%s: %s", what, strerror(-code));
@@ -122,11 +123,13 @@ usb_dev_handle *SimOpen(struct usb_device *dev) {
     return nullptr;
   }
   SimHandle *h = new SimHandle{d->name, board.generation};
+  g_open_handles++;
   return reinterpret_cast<usb_dev_handle *>(h);
 }
 
 int SimClose(usb_dev_handle *dev) {
   delete reinterpret_cast<SimHandle *>(dev);
+  g_open_handles--;
   return 0;
 }
 
@@ -210,6 +213,8 @@ const UsbSeam &sim_usb_seam(const char *dir) {
   g_dir = dir;
   return kSimSeam;
 }
+
+int sim_usb_open_handles() { return g_open_handles; }
 
 void sim_usb_reset() {
   for (auto &entry : g_devices) delete entry.second;

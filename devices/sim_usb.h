@@ -10,6 +10,8 @@
 
 // The seam table of the simulated layer over dir.
 const UsbSeam &sim_usb_seam(const char *dir);
+// Handles opened and not yet closed.
+int sim_usb_open_handles();
 // Frees the simulated bus and devices; for tests.  Handles must be closed.
 void sim_usb_reset();
 
