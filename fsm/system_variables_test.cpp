@@ -1,0 +1,96 @@
+#include "fsm/system_variables.h"
+
+#include <cstdlib>
+
+#include "config/configuration.h"
+#include "config/state_file.h"
+#include "devices/devices.h"
+#include "fsm/events.h"
+#include "fsm/fsm_fixture_test.h"
+#include "fsm/states.h"
+#include "subst/substitution.h"
+#include "temp/temp_sensors.h"
+
+namespace {
+
+std::string Expand(const char *text) {
+  return MainSubstitution().Process(text).Str();
+}
+
+TEST_F(FsmTest, DateFormat) {
+  const char *old = getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  // 2026-03-07 09:05:59 UTC
+  EXPECT_EQ(DateReportText(1772874359), "20260307 09:05");
+  EXPECT_EQ(DateReportText(0), "19700101 00:00");
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(Expand("%date%"), DateReportText(time(nullptr)).Str());
+}
+
+TEST_F(FsmTest, StateAndReports) {
+  Configure("[general]\nname = garage\n");
+  SetState("security.armed", false);
+  EXPECT_EQ(Expand("%sysname%"), "garage");
+  EXPECT_EQ(Expand("[%state%]"), "[" + State() + "]");
+  EXPECT_EQ(Expand("%stateof:security%"), "armed");
+  EXPECT_EQ(Expand("<%stateof:nosuch%>"), "<>");
+  EXPECT_TRUE(CurrentStates().Contains("nosuch"));
+  SetState("idle", false);
+  EXPECT_EQ(Expand("%stateof:%"), "idle");
+  EXPECT_EQ(Expand("%full_report%"),
+            "status: " + State() + devices_report_text().Str() +
+                temp_report_text().Str());
+  EXPECT_EQ(Expand("%devices_report%|%onewire_report%"),
+            devices_report_text().Str() + "|" + temp_report_text().Str());
+
+  ResetConfiguration();
+  EXPECT_EQ(Expand("%sysname%"), "unnamed_hovantra");
+}
+
+TEST_F(FsmTest, RunTimeVariables) {
+  Configure(
+      "[variable target]\nenable = yes\n"
+      "[variable mode]\nenable = yes\ndefault = auto\n"
+      "[variable hidden]\nenable = no\n");
+  OpenState();
+  // A disabled variable falls through to older variables: nobody else
+  // knows "?hidden", so it disappears.
+  EXPECT_EQ(Expand("<%?target%><%?mode%><%?hidden%>"), "<><auto><>");
+  ASSERT_TRUE(SetVariable("target", "21"));
+  EXPECT_EQ(Expand("%?target%"), "21");
+
+  // Proof of the fall-through: a newer-than-nothing engine answers "?hidden"
+  // only when the run-time variable gives absent.
+  ScriptSubstitution engine;
+  engine.AddVariable(new ScriptSubstitutionConst("?hidden", "older"));
+  engine.AddVariable(new ScriptSubstitutionConst("?target", "older"));
+  RegisterSystemVariables(engine);
+  EXPECT_EQ(engine.Process("%?hidden% %?target%"), "older 21");
+}
+
+TEST_F(FsmTest, LinesAndTemperaturesWithoutHardware) {
+  Configure("");
+  // An unknown line takes the fourth text, or nothing without one.
+  EXPECT_EQ(Expand("[%line:pump:ON:OFF:??%]"), "[??]");
+  EXPECT_EQ(Expand("[%line:pump:ON:OFF%]"), "[]");
+  EXPECT_TRUE(Logged("Device line name ``pump'' not found, check config"));
+  // %line% is not longer than the prefix and is not answered.
+  EXPECT_EQ(Expand("[%line%]"), "[]");
+  // No reading (unknown sensor) gives the empty text.
+  EXPECT_EQ(Expand("[%temp:boiler%]"), "[]");
+}
+
+TEST_F(FsmTest, RegistrationOrderDecidesPrefixes) {
+  // stateof is asked before temp and line; temp takes "temperature".
+  ScriptSubstitution engine;
+  RegisterSystemVariables(engine);
+  SetState("x.y", false);
+  EXPECT_EQ(engine.Process("%stateof:x%"), "y");
+  EXPECT_EQ(engine.Process("[%temperature%]"), "[]");
+  EXPECT_EQ(engine.Process("%%"), "%");
+}
+
+}  // namespace
