@@ -6,9 +6,11 @@
 
 #include "util/script_variable.h"
 
-// Reads the temp_sensor sections and restores the zones from the state file.
+// Reads the temp_sensor sections (replacing any earlier sensors) and takes
+// each watermark's stored zone from the state file as pending.
 void temp_sensors_configure();
-// Raises the start actions of the restored zones.
+// Commits the pending zones, raising start-low/start-high for restored low
+// and high zones; a second call finds nothing pending.
 void temp_sensors_start();
 // One reading: raw is the board's signed 16-bit value (1/16 degree).
 void temp_reading(int board_id, const unsigned char rom_id[8], int16_t raw);

@@ -123,13 +123,6 @@ TEST_F(TempSensorsTest, ConfigurationLogsSkipsAndKeepsReverseOrder) {
   EXPECT_EQ(temp_report_text(), "second:25 first:-1");
 }
 
-TEST_F(TempSensorsTest, NoSectionsOnlyCounts) {
-  Configure("[general]\nname = x\n");
-  EXPECT_EQ(log_.Lines(), Lines{"Total 0 temp. sensor entries found"});
-  Feed(20);
-  EXPECT_EQ(log_.Lines().size(), 1u);
-}
-
 TEST_F(TempSensorsTest, RawValuesAndSentinels) {
   Configure(std::string(kBoilerSection) + kOutsideSection);
   log_.Clear();
@@ -293,22 +286,20 @@ TEST_F(TempSensorsTest, FirstCommitRaisesOnlyNonEmptyStartTexts) {
   EXPECT_EQ(Events(), Lines{"d"});
 }
 
-TEST_F(TempSensorsTest, EmptyEventTextIsStillRaised) {
-  StartBoiler("18:20:cold:", "low");
-  Feed(21);
-  Feed(21);
-  Feed(21);
-  EXPECT_EQ(Events(), Lines{""});
-  EXPECT_TRUE(log_.Contains("Temp. watermark 18/20: t=21 (high), doing []"));
-}
-
 TEST_F(TempSensorsTest, RaisedTextsSeeTheDictionary) {
-  StartBoiler("18:20:cold:%%name%% %%id%% %%last_t%% %%t%% %%1%%", "low");
+  Configure(std::string(kBoilerSection) +
+                "watermarks = 18:20:cold:%%name%% %%id%% %%last_t%% %%t%% %%1%%\n"
+                "+18:20:cold:\n",
+            "[TempSensor boiler]\n\nwmark_1 = low\nwmark_2 = low\n");
+  temp_sensors_start();
   Feed(18);
   Feed(21);
   Feed(21);
+  log_.Clear();
   Feed(21);
-  EXPECT_EQ(Events(), Lines{"boiler 13114482115425884200 21 21 "});
+  // An empty text is raised all the same.
+  EXPECT_EQ(Events(), (Lines{"", "boiler 13114482115425884200 21 21 "}));
+  EXPECT_TRUE(log_.Contains("Temp. watermark 18/20: t=21 (high), doing []"));
 }
 
 TEST_F(TempSensorsTest, RestartRestoresZonesAndRaisesStartOnce) {

@@ -2,24 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "core/test_log.h"
 #include "temp/temp_sensor.h"
 
-TEST(WatermarkTest, ZonesIncludeTheirThresholds) {
-  Watermark w;
-  w.low = 18;
-  w.high = 20;
-  EXPECT_EQ(w.ZoneOf(-60), kZoneLow);
-  EXPECT_EQ(w.ZoneOf(18), kZoneLow);
-  EXPECT_EQ(w.ZoneOf(19), kZoneMiddle);
-  EXPECT_EQ(w.ZoneOf(20), kZoneHigh);
-  EXPECT_EQ(ZoneByName("middle"), kZoneMiddle);
-  EXPECT_EQ(ZoneByName("undef"), kZoneUndef);
-  EXPECT_EQ(ZoneByName("HIGH"), -1);  // callers lower-case first
-  EXPECT_STREQ(ZoneName(kZoneHigh), "high");
-}
-
-TEST(WatermarkTest, ParsesFullLineWithTrimmedFields) {
+TEST(WatermarkTest, ParsesLinesWithTrimmedFields) {
   TestLog log;
   std::unique_ptr<Watermark> w =
       ParseWatermark(" -5 :\t30: go cold : go warm :0: sl \r: sh ", 7);
@@ -34,12 +22,13 @@ TEST(WatermarkTest, ParsesFullLineWithTrimmedFields) {
   EXPECT_EQ(w->start_high, "sh");
   EXPECT_EQ(w->state, kZoneUndef);
   EXPECT_EQ(w->candidate, kZoneUndef);
+  // Both thresholds belong to their outer zones.
+  EXPECT_EQ(w->ZoneOf(-5), kZoneLow);
+  EXPECT_EQ(w->ZoneOf(-4), kZoneMiddle);
+  EXPECT_EQ(w->ZoneOf(30), kZoneHigh);
   EXPECT_TRUE(log.Lines().empty());
-}
 
-TEST(WatermarkTest, MissingDelayDefaultsAndStartTextsAreAbsent) {
-  TestLog log;
-  std::unique_ptr<Watermark> w = ParseWatermark("10:20::", 1);
+  w = ParseWatermark("10:20::", 1);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->delay, 2);
   EXPECT_EQ(w->on_low, "");
@@ -73,7 +62,7 @@ TEST(WatermarkTest, RejectsMalformedLines) {
   EXPECT_EQ(log.Lines(), expected);
 }
 
-TEST(RomIdTest, FirstPairIsTheLastByteReported) {
+TEST(RomIdTest, ParsesMostSignificantByteFirst) {
   unsigned char rom[8];
   ASSERT_EQ(ParseRomId("B60000001F2C5828", rom), kRomIdOk);
   const unsigned char expected[8] = {0x28, 0x58, 0x2C, 0x1F,
@@ -86,15 +75,12 @@ TEST(RomIdTest, FirstPairIsTheLastByteReported) {
   TempSensor s;
   memcpy(s.rom_id, rom, 8);
   EXPECT_EQ(s.IdNumber(), 0xB60000001F2C5828ULL);
-}
 
-TEST(RomIdTest, ShortAndIllegalIdsLeaveTheIdAlone) {
-  unsigned char rom[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  const unsigned char before[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  // Rejected ids leave the bytes alone.
   EXPECT_EQ(ParseRomId("B60000001F2C582", rom), kRomIdTooShort);
   EXPECT_EQ(ParseRomId("", rom), kRomIdTooShort);
   EXPECT_EQ(ParseRomId("B60000001F2C58G8", rom), kRomIdIllegal);
   EXPECT_EQ(ParseRomId(" B60000001F2C5828", rom), kRomIdIllegal);
   EXPECT_EQ(ParseRomId("0x0000001F2C5828", rom), kRomIdIllegal);
-  EXPECT_EQ(memcmp(rom, before, 8), 0);
+  EXPECT_EQ(memcmp(rom, expected, 8), 0);
 }
