@@ -1,0 +1,62 @@
+#include "console/console_session.h"
+
+#include "actions/command_processor.h"
+#include "config/configuration.h"
+#include "console/trusted_networks.h"
+#include "core/log.h"
+#include "util/script_variable.h"
+
+ConsoleServerSession::ConsoleServerSession(int fd, int idle_timeout_sec,
+                                           OVKEventSelector *selector,
+                                           OVKTcpServer *server)
+    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {
+  restart_timer_on_input_ = true;
+  restart_timer_on_output_ = false;
+  uint32_t peer = server->LastPeerAddress();
+  TrustedNetworkList trusted(ConsoleTrusted().c_str());
+  trusted_ = trusted.Contains(peer);
+  LogMessage("Console: connection from %x:%d -- %s", peer,
+             server->LastPeerPort(), trusted_ ? "trusted" : "untrusted");
+  outbuf_.AddString(ConsoleGreeting(trusted_).c_str());
+}
+
+ConsoleServerSession::~ConsoleServerSession() {
+  LogMessage("Console session closed (destructor)");
+}
+
+void ConsoleServerSession::HandleNewInput() {
+  OVKBuffer line;
+  for (;;) {
+    int lf = inbuf_.FindLineFeed();
+    if ((lf < 0 ? inbuf_.Length() : lf) > kMaxLine) {
+      LogMessage("Console: line too long, closing the session");
+      Close();  // destroys this
+      return;
+    }
+    if (!inbuf_.ReadLine(line)) return;
+    ScriptVariable text(line.GetBuffer());
+    LogMessage("Console: handling [%s]", text.c_str());
+    if (text.IsEmpty()) {
+      // The client said goodbye: whatever it sent after that is dropped.
+      inbuf_.Erase();
+      reading_enabled_ = false;
+      Shutdown();  // may destroy this
+      return;
+    }
+    ScriptVariable response;
+    int outcome = ProcessCommand(trusted_ ? "trusted" : "", text, response);
+    if (outcome == 0) continue;
+    if (outcome == 2) outbuf_.AddString("[!] ");
+    outbuf_.AddData(response.c_str(), static_cast<int>(response.Length()));
+    outbuf_.AddChar('\n');
+  }
+}
+
+void ConsoleServerSession::HandleSessionTimeout() {
+  outbuf_.AddString("Timed out, sorry...\n");
+  Shutdown();
+}
+
+void ConsoleServerSession::HandleSessionEnd() {
+  LogMessage("Console: shutting down the session");
+}
