@@ -1,9 +1,11 @@
 #include "net/tcp_server.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "net/test_loop.h"
@@ -135,6 +137,26 @@ TEST_F(TcpServerTest, ForeignSessionCannotBeRemoved) {
     EXPECT_STREQ("Cant remove foreign TCP session", e.Text());
   }
   EXPECT_EQ(1, server_->SessionCount());
+}
+
+// The listening socket is found by its port among our descriptors.
+TEST_F(TcpServerTest, ListeningSocketIsCloseOnExec) {
+  int found = 0;
+  DIR *dir = opendir("/proc/self/fd");
+  ASSERT_NE(nullptr, dir);
+  while (struct dirent *e = readdir(dir)) {
+    int fd = atoi(e->d_name);
+    struct sockaddr_in addr;
+    socklen_t len = sizeof addr;
+    if (e->d_name[0] == '.' || fd == dirfd(dir)) continue;
+    if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&addr), &len) != 0 ||
+        addr.sin_family != AF_INET || ntohs(addr.sin_port) != port_)
+      continue;
+    found++;
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  }
+  closedir(dir);
+  EXPECT_EQ(1, found);
 }
 
 TEST(TcpServerListenTest, PortInUseOrBadAddressFails) {
