@@ -59,6 +59,47 @@ int HandOver(const ScriptVariable &work, const ScriptVariable &target) {
   return rename(work.c_str(), target.c_str()) == 0 ? 0 : errno;
 }
 
+ScriptVariable FileName(long now) {
+  return ScriptFormat("HOVANTRA_OUTG.%d.%ld.%ld", static_cast<int>(getpid()),
+                      now, name_counter);
+}
+
+enum Outcome { kSent, kNameTaken, kFailed };
+
+// Writes bytes as the new file work and hands it over as target.
+Outcome WriteAndHandOver(const ScriptVariable &work,
+                         const ScriptVariable &target,
+                         const std::string &bytes) {
+  int fd = open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return kNameTaken;
+    LogMessage("Couldn't open ``%s'' for writing: %s", work.c_str(),
+               strerror(errno));
+    return kFailed;
+  }
+  bool written = WriteAll(fd, bytes);
+  int saved = errno;
+  if (close(fd) != 0 && written) {
+    written = false;
+    saved = errno;
+  }
+  if (!written) {
+    // A truncated message must never reach the gateway.
+    LogMessage("Couldn't write ``%s'': %s", work.c_str(), strerror(saved));
+    unlink(work.c_str());
+    return kFailed;
+  }
+  int error = HandOver(work, target);
+  if (error == 0) return kSent;
+  if (error == EEXIST) {
+    unlink(work.c_str());
+    return kNameTaken;
+  }
+  LogMessage("Couldn't rename ``%s'' to ``%s'': %s", work.c_str(),
+             target.c_str(), strerror(error));
+  return kFailed;
+}
+
 }  // namespace
 
 void SetSmsClock(SmsClock clock) {
@@ -82,62 +123,24 @@ int sms_send_message(SmsMessage &message) {
   ScriptVariable composing = SmsComposing();
   long now = clock_source();
   name_counter += now % 1000;
-  ScriptVariable name =
-      ScriptFormat("HOVANTRA_OUTG.%d.%ld.%ld", static_cast<int>(getpid()), now,
-                   name_counter);
-
   ScriptVariable to = message.GetHeader("To");
   if (to.IsAbsent()) {
     LogMessage("Attempt to sent sms to nowhere");
     return 0;
   }
   std::string bytes = message.Serialize();
-
-  for (int tries = 0;; tries++) {
-    ScriptVariable work = composing + "/" + name;
+  ScriptVariable work;
+  for (int tries = 0; tries < kMaxNameTries; tries++, name_counter++) {
+    ScriptVariable name = FileName(now);
+    work = composing + "/" + name;
     ScriptVariable target = outgoing + "/" + name;
-    bool taken = PathExists(work) || PathExists(target);
-    if (!taken) {
-      LogMessage("Sending sms %s to [%s]: [%s]", name.c_str(), to.c_str(),
-                 message.BodyText().c_str());
-      int fd = open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    0666);
-      if (fd < 0 && errno != EEXIST) {
-        LogMessage("Couldn't open ``%s'' for writing: %s", work.c_str(),
-                   strerror(errno));
-        return 0;
-      }
-      if (fd >= 0) {
-        bool written = WriteAll(fd, bytes);
-        int saved = errno;
-        if (close(fd) != 0 && written) {
-          written = false;
-          saved = errno;
-        }
-        if (!written) {
-          // A truncated message must not reach the gateway.
-          LogMessage("Couldn't write ``%s'': %s", work.c_str(),
-                     strerror(saved));
-          unlink(work.c_str());
-          return 0;
-        }
-        int error = HandOver(work, target);
-        if (error == 0) return 1;
-        if (error != EEXIST) {
-          LogMessage("Couldn't rename ``%s'' to ``%s'': %s", work.c_str(),
-                     target.c_str(), strerror(error));
-          return 0;
-        }
-        unlink(work.c_str());
-      }
-    }
-    if (tries + 1 >= kMaxNameTries) {
-      LogMessage("Couldn't open ``%s'' for writing: %s", work.c_str(),
-                 strerror(EEXIST));
-      return 0;
-    }
-    name_counter++;
-    name = ScriptFormat("HOVANTRA_OUTG.%d.%ld.%ld",
-                        static_cast<int>(getpid()), now, name_counter);
+    if (PathExists(work) || PathExists(target)) continue;
+    LogMessage("Sending sms %s to [%s]: [%s]", name.c_str(), to.c_str(),
+               message.BodyText().c_str());
+    Outcome outcome = WriteAndHandOver(work, target, bytes);
+    if (outcome != kNameTaken) return outcome == kSent ? 1 : 0;
   }
+  LogMessage("Couldn't open ``%s'' for writing: %s", work.c_str(),
+             strerror(EEXIST));
+  return 0;
 }

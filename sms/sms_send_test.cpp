@@ -1,6 +1,9 @@
 #include "sms/sms_send.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +66,32 @@ TEST_F(SmsSendTest, FailedHandoverLeavesTheFileInComposing) {
             "Couldn't rename ``" + Path("comp", OutName(123)) + "'' to ``" +
                 Path("out", OutName(123)) + "'': No such file or directory");
   EXPECT_EQ(Get("comp", OutName(123)), "To: +1\n\nt");
+}
+
+// A message that cannot be written whole (disk full, file size limit) is
+// not handed over truncated.
+TEST_F(SmsSendTest, ShortWriteNeverReachesTheGateway) {
+  // A long header makes the file, not the log line, exceed the limit.
+  SmsMessage m;
+  m.SetHeader("To", "+1");
+  m.SetHeader("Pad", std::string(8000, 'x'));
+  m.AppendBody("short");
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 4096;
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  int sent = sms_send_message(m);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(sent, 0);
+  EXPECT_TRUE(List("out").empty());
+  EXPECT_TRUE(List("comp").empty());
+  EXPECT_EQ(log_.Lines().back(), "Couldn't write ``" +
+                                     Path("comp", OutName(123)) +
+                                     "'': File too large");
 }
 
 TEST_F(SmsSendTest, DefaultDirectoriesApplyWithoutSmsSection) {
