@@ -12,12 +12,14 @@
 #include "core/event_selector.h"
 #include "core/event_sink.h"
 #include "core/log.h"
+#include "devices/devices.h"
 #include "devices/lamp_blinker.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
 #include "fsm/system_variables.h"
 #include "fsm/timeout_transit.h"
 #include "subst/substitution.h"
+#include "temp/temp_sensors.h"
 
 FsmTest::FsmTest() {
   static bool registered = false;
@@ -38,6 +40,8 @@ FsmTest::FsmTest() {
 
 FsmTest::~FsmTest() {
   lamp_blinker_destroy();
+  temp_sensors_reset();
+  devices_reset();
   ResetStateMachines();
   ResetActions();
   ResetStateFile();

@@ -1,10 +1,14 @@
 #include "fsm/system_variables.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "config/configuration.h"
 #include "config/state_file.h"
+#include "devices/device_poller.h"
 #include "devices/devices.h"
+#include "devices/sim_board.h"
 #include "fsm/events.h"
 #include "fsm/fsm_fixture_test.h"
 #include "fsm/states.h"
@@ -81,6 +85,52 @@ TEST_F(FsmTest, LinesAndTemperaturesWithoutHardware) {
   EXPECT_EQ(Expand("[%line%]"), "[]");
   // No reading (unknown sensor) gives the empty text.
   EXPECT_EQ(Expand("[%temp:boiler%]"), "[]");
+}
+
+TEST_F(FsmTest, LineStatesOfASimulatedBoard) {
+  std::string boards = dir_ + "/boards";
+  ASSERT_EQ(mkdir(boards.c_str(), 0700), 0);
+  setenv("HOVANTRA_SIMULATED_BOARDS", boards.c_str(), 1);
+  {
+    SimLock lock(boards);
+    std::string err;
+    ASSERT_TRUE(SimBoardSave(boards, SimBoardDefault("b", "1:1:1a2b"), &err))
+        << err;
+  }
+  Configure("[device 1a2b]\noutput:3 = pump\n[device 77]\noutput:0 = far\n");
+  devices_configure();
+  DevicePoller *poller = new DevicePoller(&loop_, 500, 5, 13);
+
+  device_set_output("pump", 1);
+  poller->TimeoutHandle();
+  EXPECT_EQ(Expand("%line:pump:ON:OFF:??%"), "ON");
+  device_set_output("pump", 2);
+  poller->TimeoutHandle();
+  EXPECT_EQ(Expand("%line:pump:ON:OFF:??%"), "OFF");
+  EXPECT_EQ(Expand("[%line:pump:ON%]"), "[]");
+  // A line whose board is not there takes the fourth text.
+  EXPECT_EQ(Expand("%line:far:ON:OFF:??%"), "??");
+  EXPECT_EQ(Expand("%full_report%"),
+            "status: " + State() + devices_report_text().Str() +
+                temp_report_text().Str());
+  EXPECT_NE(devices_report_text().Str().find("pump:off"), std::string::npos);
+
+  delete poller;
+  devices_reset();
+  unsetenv("HOVANTRA_SIMULATED_BOARDS");
+}
+
+TEST_F(FsmTest, TemperatureOfAConfiguredSensor) {
+  Configure("[temp_sensor boiler]\nid = 0000000000000001\nreport = yes\n");
+  temp_sensors_configure();
+  EXPECT_EQ(Expand("[%temp:boiler%]"), "[]");  // no reading yet
+  const unsigned char rom[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  temp_reading(1, rom, -3 * 16);
+  EXPECT_EQ(Expand("%temp:boiler%"), "-3");
+  EXPECT_EQ(Expand("%full_report%"),
+            "status: " + State() + devices_report_text().Str() +
+                temp_report_text().Str());
+  EXPECT_NE(temp_report_text().Str().find("boiler:-3"), std::string::npos);
 }
 
 TEST_F(FsmTest, RegistrationOrderDecidesPrefixes) {
