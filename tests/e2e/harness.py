@@ -59,6 +59,7 @@ class Daemon:
         self.state_path = os.path.join(self.dir, "hovantra.state")
         self.write_config(config)
         self.process = None
+        self.mark = 0  # wait_log looks only at lines after this one
         for board in boards or []:
             self.board(*board)
 
@@ -74,6 +75,7 @@ class Daemon:
 
     def start(self, *args, wait_line="starting in the mode"):
         argv = [DAEMON, "-f", "-c", self.config_path] + list(args)
+        self.mark = len(self.log_lines())
         self.process = subprocess.Popen(argv, cwd=self.dir, env=self.env(),
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         if wait_line:
@@ -108,9 +110,10 @@ class Daemon:
             return []
 
     def wait_log(self, text, timeout=10.0, count=1):
-        """Waits until count lines contain text; returns those lines."""
+        """Waits until count lines since the last start contain text;
+        returns those lines."""
         def found():
-            hits = [l for l in self.log_lines() if text in l]
+            hits = [l for l in self.log_lines()[self.mark:] if text in l]
             return hits if len(hits) >= count else None
         return wait_for(found, timeout, "log line %r" % text)
 
