@@ -80,14 +80,21 @@ TEST_F(FsmTest, ActionsExecNotificationWithArguments) {
       "[event set]\n"
       "action = @SET target %1% %2%\n"
       "+@NOSUCH %0%\n"
-      "notification = note_%1%\n");
+      "notification = note_%1%\n"
+      "exec = : %0% %1%\n");
   OpenState();
   ProcessEvent("set 21 22");
+  EXPECT_TRUE(Logged("Executing event-associated command: [: set 21]"));
   EXPECT_TRUE(Logged("Doing (event) action ``@SET target %1% %2%\n"
                      "@NOSUCH %0%''"));
   EXPECT_EQ(GetVariable("target"), "21 22");
   EXPECT_TRUE(Logged("Unknown action [@NOSUCH set]"));
   EXPECT_TRUE(Logged("Phones not defined for notification ``note_21''"));
+  // action, exec, notification: in that order.
+  EXPECT_LT(LogIndex("Unknown action [@NOSUCH set]"),
+            LogIndex("Executing event-associated command: [: set 21]"));
+  EXPECT_LT(LogIndex("Executing event-associated command: [: set 21]"),
+            LogIndex("Phones not defined for notification ``note_21''"));
 }
 
 TEST_F(FsmTest, SubeventsUseTheStateBeforeTheTransit) {

@@ -81,8 +81,11 @@ TEST_F(FsmTest, LinesAndTemperaturesWithoutHardware) {
   EXPECT_EQ(Expand("[%line:pump:ON:OFF:??%]"), "[??]");
   EXPECT_EQ(Expand("[%line:pump:ON:OFF%]"), "[]");
   EXPECT_TRUE(Logged("Device line name ``pump'' not found, check config"));
-  // %line% is not longer than the prefix and is not answered.
+  // %line% is not longer than the prefix and is not answered; %temperature%
+  // asks for a sensor named "rature".
   EXPECT_EQ(Expand("[%line%]"), "[]");
+  EXPECT_EQ(Expand("[%temperature%]"), "[]");
+  EXPECT_TRUE(Logged("Temp. sensor rature not found, please check config"));
   // No reading (unknown sensor) gives the empty text.
   EXPECT_EQ(Expand("[%temp:boiler%]"), "[]");
 }
@@ -131,16 +134,6 @@ TEST_F(FsmTest, TemperatureOfAConfiguredSensor) {
             "status: " + State() + devices_report_text().Str() +
                 temp_report_text().Str());
   EXPECT_NE(temp_report_text().Str().find("boiler:-3"), std::string::npos);
-}
-
-TEST_F(FsmTest, RegistrationOrderDecidesPrefixes) {
-  // stateof is asked before temp and line; temp takes "temperature".
-  ScriptSubstitution engine;
-  RegisterSystemVariables(engine);
-  SetState("x.y", false);
-  EXPECT_EQ(engine.Process("%stateof:x%"), "y");
-  EXPECT_EQ(engine.Process("[%temperature%]"), "[]");
-  EXPECT_EQ(engine.Process("%%"), "%");
 }
 
 }  // namespace
