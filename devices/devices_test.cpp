@@ -1,5 +1,8 @@
 #include "devices/devices.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "core/event_selector.h"
 #include "devices/device_poller.h"
 #include "devices/device_record.h"
@@ -383,6 +386,70 @@ TEST_F(DevicesTest, PollerRearmsForItsInterval) {
   double now = sec + usec / 1e6;
   EXPECT_GT(due, now + 0.3);
   EXPECT_LE(due, now + 0.5);
+}
+
+}  // namespace
+
+namespace {
+
+// The tool and the daemon change the same board at once: no change is lost.
+TEST_F(DevicesTest, ConcurrentChangesFromAnotherProcessAreAllSeen) {
+  Add("a", "1:1:1");
+  Configure("[device 1]\ninput_on:0 = on\ninput_off:0 = off\n");
+  devices_configure();
+  const int kPulses = 150;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int i = 0; i < kPulses; i++) {
+      SimLock lock(Dir());
+      SimBoard b;
+      std::string err;
+      if (!SimBoardLoad(Dir(), "a", &b, &err)) _exit(1);
+      SimBoardPulse(&b, 0, 1);
+      if (!SimBoardSave(Dir(), b, &err)) _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) Poll();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  Poll();
+  EXPECT_EQ(RaisedEvents().size(), 2u * kPulses);
+  for (size_t i = 0; i < RaisedEvents().size(); i++)
+    EXPECT_EQ(RaisedEvents()[i], i % 2 ? "off" : "on");
+}
+
+// The command-line tool works on the files the board library reads.
+TEST_F(DevicesTest, ToolDrivesBoardsTheLibrarySees) {
+  const char *build = getenv("HOVANTRA_BUILD_DIR");
+  std::string tool = std::string(build ? build : "") + "/hovantra-board";
+  if (!build || access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "no tool";
+  auto run = [&](const std::string &args) {
+    return system((tool + " -d '" + Dir() + "' " + args + " >/dev/null 2>&1").c_str());
+  };
+  ASSERT_EQ(run("add a 1:2:1a2b 3000000"), 0);
+  EXPECT_NE(run("add a 1:2:1a2b"), 0);  // exists already
+  ASSERT_EQ(run("close a 0"), 0);
+  Configure(kDoorBoard);
+  devices_configure();
+  EXPECT_EQ(devices_report_text().Str(), "[1a2b:+ siren:off pump:off door:yes] ");
+  ASSERT_EQ(run("pulse a 0 2"), 0);
+  Poll();
+  EXPECT_EQ(RaisedEvents(), (Events{"door_closed", "door_open", "door_closed",
+                                    "door_open"}));
+  ASSERT_EQ(run("unplug a"), 0);
+  EXPECT_EQ(devices_report_text().Str(), "[1a2b:+]");
+  ASSERT_EQ(run("plug a"), 0);
+  ASSERT_EQ(run("set a manufacturer Someone Else"), 0);
+  Poll(4);
+  EXPECT_EQ(devices_report_text().Str(), "[1a2b: ?!]");
+  ASSERT_EQ(run("set a manufacturer genuine"), 0);
+  Poll(5);
+  device_set_output("siren", 1);
+  EXPECT_EQ(Get("a").commands.back(), "041c000001000000");
+  EXPECT_NE(run("set a bogus 1"), 0);
+  EXPECT_NE(run("close a 8"), 0);
 }
 
 }  // namespace
