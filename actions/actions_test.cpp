@@ -91,12 +91,6 @@ TEST_F(ActionsTest, UnknownVerbIsLoggedAsGiven) {
   EXPECT_TRUE(raised.empty());
 }
 
-TEST_F(ActionsTest, LineActionsFailForUnknownLines) {
-  EXPECT_FALSE(DoAction("@LN+ nosuch"));
-  EXPECT_FALSE(DoAction("@ln- nosuch"));
-  EXPECT_FALSE(log.Contains("Unknown action [@LN+ nosuch]"));
-}
-
 TEST_F(ActionsTest, RestartBeforeTheLoopOnlySetsTheFlag) {
   EXPECT_FALSE(RestartRequested());
   EXPECT_TRUE(DoAction("@restart"));
