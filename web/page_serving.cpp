@@ -1,0 +1,107 @@
+#include "web/page_serving.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "actions/command_processor.h"
+#include "core/log.h"
+#include "web/http_server_session.h"
+#include "web/web_variables.h"
+
+static void SetBody(OVKHttpMessage &response, const ScriptVariable &text) {
+  response.Body().Erase();
+  response.Body().AddData(text.c_str(), static_cast<int>(text.Length()));
+}
+
+static void ServeTemplate(HttpServerSession *session) {
+  const WebPage &page = session->Page();
+  session->SetStatus(200, "OK");
+  session->AddHeader("Content-Type", page.mimetype);
+  SetBody(session->Response(), ExpandWebTemplate(page.content));
+  session->SendResponse();
+}
+
+static void ServeFile(HttpServerSession *session) {
+  const WebPage &page = session->Page();
+  const char *file = page.path.c_str();
+  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    LogMessage("webserv: couldn't open %s (to send for page %s)", file,
+               session->Path().c_str());
+    LogMessage("webserv: %s: %s", file, strerror(error));
+    session->SendError(500, "Server configuration error", nullptr, true);
+    return;
+  }
+  OVKBuffer &body = session->Response().Body();
+  char piece[1024];
+  for (;;) {
+    ssize_t got = read(fd, piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      LogMessage("webserv: reading %s: %s", file, strerror(errno));
+      session->SendError(500, "Server configuration error", nullptr, true);
+      close(fd);
+      return;
+    }
+    if (got == 0) break;
+    body.AddData(piece, static_cast<int>(got));
+  }
+  session->SetStatus(200, "OK");
+  session->AddHeader("Content-Type", page.mimetype);
+  session->SendResponse();
+  close(fd);
+}
+
+ScriptVariable FormCommandLine(const HttpFormFields &fields) {
+  for (const auto &field : fields)
+    if (field.first == "command") return field.second;
+  ScriptVariable line;
+  for (int n = 0;; n++) {
+    ScriptVariable name = ScriptFormat("cmd%d", n);
+    const ScriptVariable *value = nullptr;
+    for (const auto &field : fields) {
+      if (field.first == name) {
+        value = &field.second;
+        break;
+      }
+    }
+    if (value == nullptr) break;
+    line += *value;
+    line += ' ';
+  }
+  return line;
+}
+
+static void ServeCommand(HttpServerSession *session,
+                         OVKHttpRequestParser &request) {
+  const WebPage &page = session->Page();
+  session->SetStatus(200, "OK");
+  session->AddHeader("Content-Type", page.mimetype);
+  const OVKBuffer &posted = request.Body();
+  if (posted.Length() > 0) {
+    HttpFormFields fields =
+        ParseForm(ScriptVariable(posted.GetBuffer(), posted.Length()));
+    ScriptVariable response;
+    ProcessCommand("trusted", FormCommandLine(fields), response);
+    CommandResponseText() = response;
+    SetBody(session->Response(), ExpandWebTemplate(page.response));
+  } else {
+    SetBody(session->Response(), ExpandWebTemplate(page.content));
+  }
+  session->SendResponse();
+}
+
+void ServePage(HttpServerSession *session, OVKHttpRequestParser &request) {
+  const ScriptVariable &type = session->Page().type;
+  if (type == "page") {
+    ServeTemplate(session);
+  } else if (type == "file") {
+    ServeFile(session);
+  } else if (type == "command") {
+    ServeCommand(session, request);
+  }
+}
