@@ -1,0 +1,25 @@
+#include "core/watchdog.h"
+
+#include <unistd.h>
+
+#include "core/log.h"
+
+Watchdog::Watchdog(OVKEventSelector *selector, int interval_ms)
+    : selector_(selector), interval_ms_(interval_ms) {
+  LogMessage("Watchdog interval is %d milliseconds", interval_ms_);
+  Arm();
+}
+
+Watchdog::~Watchdog() { selector_->RemoveTimeout(this); }
+
+void Watchdog::Arm() {
+  SetFromNow(interval_ms_ / 1000, (interval_ms_ % 1000) * 1000L);
+  selector_->RegisterTimeout(this);
+}
+
+void Watchdog::TimeoutHandle() {
+  LogMessage("Watchdog: I'm still alive");
+  alarm((interval_ms_ / 1000) * 2);
+  LogResume();
+  Arm();
+}
