@@ -27,11 +27,11 @@ DigestParameters ParseDigestParameters(const ScriptVariable &text) {
     char c = s[i];
     bool blank = c == ' ' || c == '\t';
     switch (state) {
-      case kSkip:
+      case kSkip:  // the first character always belongs to the name
         if (blank) break;
         start = i;
         state = kName;
-        [[fallthrough]];
+        break;
       case kName:
         if (blank || c == '=') {
           name = s.substr(start, i - start);
@@ -48,9 +48,9 @@ DigestParameters ParseDigestParameters(const ScriptVariable &text) {
           state = kQuoted;
           break;
         }
-        start = i;
+        start = i;  // the first character always belongs to the value
         state = kPlain;
-        [[fallthrough]];
+        break;
       case kPlain:
         if (blank || c == ',') {
           params.emplace_back(name, s.substr(start, i - start));

@@ -34,6 +34,12 @@ TEST(DigestParameters, QuotedPlainAndOddSpacing) {
   ASSERT_EQ(2u, first.size());
   EXPECT_EQ("1", FindDigestParameter(first, "a").Str());
   EXPECT_TRUE(ParseDigestParameters("").empty());
+
+  // The character that starts a name or a value is never a separator.
+  DigestParameters odd = ParseDigestParameters("a=,b=1, =c=2");
+  ASSERT_EQ(2u, odd.size());
+  EXPECT_EQ(",b=1", FindDigestParameter(odd, "a").Str());
+  EXPECT_EQ("2", FindDigestParameter(odd, "=c").Str());
 }
 
 // A test machine with two users, whose web sessions answer "served".
