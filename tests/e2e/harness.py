@@ -177,3 +177,54 @@ class Console:
 
     def close(self):
         self.sock.close()
+
+
+# Helpers for fault tests.
+
+def connect_console(daemon, timeout=10.0):
+    """A console connection, retried while the port is not listening yet
+    (the console starts just after the "starting in the mode" line)."""
+    def attempt():
+        try:
+            return Console(daemon.console_port)
+        except ConnectionRefusedError:
+            return None
+    return wait_for(attempt, timeout, "the console to listen")
+
+
+def parse_ini(text):
+    """Parses the configuration file format strictly enough to notice a
+    damaged file: {(type, name): {key: value}}; raises ValueError."""
+    doc = {}
+    section = None
+    last = None
+    for number, line in enumerate(text.split("\n"), 1):
+        if line.strip() == "" or line.lstrip()[:1] in ("#", ";"):
+            continue
+        if line[0] in " \t+":
+            if last is None:
+                raise ValueError("line %d: continuation without a parameter" % number)
+            section[last] += "\n" + line[1:].rstrip()
+            continue
+        if line[0] == "[":
+            m = re.match(r"^\[\s*([^\s\]]*)(?:\s+([^\s\]]*))?\s*\]", line)
+            if not m:
+                raise ValueError("line %d: invalid header %r" % (number, line))
+            section = doc.setdefault((m.group(1), m.group(2) or ""), {})
+            continue
+        m = re.match(r"^(\S+)\s+=\s*(.*)$", line)
+        if not m or section is None:
+            raise ValueError("line %d: invalid parameter %r" % (number, line))
+        last = m.group(1)
+        value = m.group(2).rstrip()
+        section[last] = section[last] + "," + value if section.get(last) else value
+    return doc
+
+
+def rss_kib(pid):
+    """Resident memory of a process in KiB (VmRSS)."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS for %d" % pid)
