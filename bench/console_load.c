@@ -6,11 +6,12 @@
  *   commands_per_second=N clients=C seconds=S
  *
  *   console_load -p PORT [-c CLIENTS] [-d SECONDS] [-w WARMUP_SECONDS]
- *                [-m COMMAND] [-e EXPECTED_PREFIX]
+ *                [-m COMMAND] [-e EXPECTED_PREFIX] [-g GREETING_LINES]
  *
  * Every answer line must begin with EXPECTED_PREFIX (default: COMMAND
  * itself, which is what an echo server sends back); any other line makes
- * the run fail, so a refused command is never counted as served.  epoll
+ * the run fail, so a refused command is never counted as served.  The
+ * first GREETING_LINES lines of each connection (default 0) are skipped.  epoll
  * keeps the client cheap next to the server it measures.
  */
 #include <arpa/inet.h>
@@ -30,6 +31,7 @@ struct client {
   int fd;
   size_t line_pos; /* bytes of the current answer line seen so far */
   int line_ok;     /* the current line still matches the expected prefix */
+  int skip;        /* greeting lines still to come */
 };
 
 static const char *expected;
@@ -70,6 +72,13 @@ static void send_line(int fd, const char *line, size_t len) {
 static int scan(struct client *c, const char *buf, ssize_t n) {
   int done = 0;
   for (ssize_t i = 0; i < n; i++) {
+    if (buf[i] == '\n' && c->skip > 0) {
+      c->skip--;
+      c->line_pos = 0;
+      c->line_ok = 1;
+      continue;
+    }
+    if (c->skip > 0) continue;
     if (buf[i] == '\n') {
       if (!c->line_ok || c->line_pos < expected_len) {
         fprintf(stderr, "console_load: unexpected answer line\n");
@@ -87,12 +96,12 @@ static int scan(struct client *c, const char *buf, ssize_t n) {
 }
 
 int main(int argc, char **argv) {
-  int port = 0, clients = 1;
+  int port = 0, clients = 1, greeting = 0;
   double seconds = 5, warmup = 1;
   const char *command = "help";
   expected = NULL;
   int opt;
-  while ((opt = getopt(argc, argv, "p:c:d:w:m:e:")) != -1) {
+  while ((opt = getopt(argc, argv, "p:c:d:w:m:e:g:")) != -1) {
     switch (opt) {
       case 'p': port = atoi(optarg); break;
       case 'c': clients = atoi(optarg); break;
@@ -100,9 +109,10 @@ int main(int argc, char **argv) {
       case 'w': warmup = atof(optarg); break;
       case 'm': command = optarg; break;
       case 'e': expected = optarg; break;
+      case 'g': greeting = atoi(optarg); break;
       default:
         fprintf(stderr, "usage: console_load -p PORT [-c CLIENTS] [-d SECONDS] "
-                        "[-w WARMUP] [-m COMMAND] [-e PREFIX]\n");
+                        "[-w WARMUP] [-m COMMAND] [-e PREFIX] [-g LINES]\n");
         return 1;
     }
   }
@@ -120,6 +130,7 @@ int main(int argc, char **argv) {
   for (int i = 0; i < clients; i++) {
     cs[i].fd = connect_one(port);
     cs[i].line_ok = 1;
+    cs[i].skip = greeting;
     struct epoll_event ev = {.events = EPOLLIN, .data.ptr = &cs[i]};
     epoll_ctl(ep, EPOLL_CTL_ADD, cs[i].fd, &ev);
   }
