@@ -38,7 +38,9 @@ ScriptVariable StartDirectory() { return ScriptVariable(start_directory); }
 
 ScriptVariable AbsoluteProgramPath(const char *argv0) {
   if (argv0[0] == '/' || !strchr(argv0, '/')) return ScriptVariable(argv0);
-  return CurrentDirectory() + "/" + argv0;
+  ScriptVariable cwd = CurrentDirectory();
+  if (cwd.IsEmpty()) return ScriptVariable(argv0);  // better than "/" + argv0
+  return cwd + "/" + argv0;
 }
 
 void MarkCloseOnExec(int fd) {
@@ -70,6 +72,9 @@ void RestartInPlace(char **argv, const ScriptVariable &program_path) {
   int log_fd = LogFileNumber();
   CloseDescriptorsExcept(log_fd);
   if (log_fd >= 0) MarkCloseOnExec(log_fd);
+  // A pending alarm survives exec; the new image may run without a
+  // watchdog, and its own watchdog sets the alarm afresh.
+  alarm(0);
   execv(argv[0], argv);
   LogMessage("Restarting (with argv[0]==%s) failed", argv[0]);
   exit(1);

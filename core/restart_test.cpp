@@ -53,6 +53,7 @@ int RestartInChild(const std::string &start_dir, const char *program) {
     if (chdir("/") != 0) _exit(90);
     int spare = open("/dev/null", O_RDONLY);
     if (spare < 0 || dup2(spare, 60) != 60) _exit(91);
+    alarm(1);  // the watchdog's alarm must not follow into the new image
     char arg0[] = "old-name", arg1[] = "-c", arg2[] = "x.ini";
     char *argv[] = {arg0, arg1, arg2, nullptr};
     RestartInPlace(argv, program);
@@ -72,11 +73,12 @@ TEST(RestartTest, NewImageStartsInTheStartDirectoryWithOnlyStdioOpen) {
             "#!/bin/sh\n"
             "pwd > " + d + "/pwd.txt\n"
             "echo \"$0 $*\" > " + d + "/args.txt\n"
-            "ls /proc/$$/fd > " + d + "/fds.txt\n");
+            "ls /proc/$$/fd > " + d + "/fds.txt\n"
+            "sleep 1.2\n");
   ASSERT_EQ(chmod(dir.File("prog.sh").c_str(), 0700), 0);
 
   int status = RestartInChild(d, dir.File("prog.sh").c_str());
-  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(dir.Read("pwd.txt"), d + "\n");
   EXPECT_EQ(dir.Read("args.txt"), dir.File("prog.sh") + " -c x.ini\n");
