@@ -1,0 +1,175 @@
+// A console line through the command processor, trusted and untrusted, and
+// from a phone, over a small configuration: commands with actions, events
+// and responses, aliases (one chain ends in a cycle), the &-words, state
+// machines with transitions, timed transitions and events that reach
+// themselves.  Every input starts from the same states.
+#include <unistd.h>
+
+#include <string>
+
+#include "actions/actions.h"
+#include "actions/command_processor.h"
+#include "config/configuration.h"
+#include "config/state_file.h"
+#include "core/event_selector.h"
+#include "core/event_sink.h"
+#include "core/log.h"
+#include "devices/lamp_blinker.h"
+#include "fsm/events.h"
+#include "fsm/states.h"
+#include "fsm/system_variables.h"
+#include "fuzz/fuzz_support.h"
+#include "subst/substitution.h"
+
+namespace {
+
+const char kConfig[] =
+    "[general]\n"
+    "name = fuzzbox\n"
+    "password = gpass\n"
+    "defaultstate = security.idle heat.eco\n"
+    "[phone +111]\n"
+    "password = ppass\n"
+    "[phone +222]\n"
+    "auth = trusted\n"
+    "[variable temp]\n"
+    "enable = yes\n"
+    "default = 20\n"
+    "[command arm]\n"
+    "args = 0\n"
+    "event = arm\n"
+    "response = armed: %state%\n"
+    "[command disarm]\n"
+    "args = 0\n"
+    "event = disarm\n"
+    "[command door]\n"
+    "args = 1\n"
+    "event = door %1%\n"
+    "[command busy]\n"
+    "args = 1\n"
+    "action = @ACT+ %1%\n"
+    "[command free]\n"
+    "args = 1\n"
+    "action = @ACT- %1%\n"
+    "+  @act-   %0%  \n"
+    "[command set]\n"
+    "action = @SET temp %*%\n"
+    "response = temp=%?temp%\n"
+    "[command lamp]\n"
+    "args = 1\n"
+    "action = @LN+ %1%\n"
+    "+@LN- %1%\n"
+    "+not-an-action\n"
+    "+@BLINK\n"
+    "[command status]\n"
+    "args = 0\n"
+    "unpriv = Yes\n"
+    "response = %state% %sysname% %stateof:security% %date%\n"
+    "[command st]\n"
+    "alias_for = Status\n"
+    "[command loopa]\n"
+    "alias_for = loopb\n"
+    "response = never\n"
+    "[command loopb]\n"
+    "alias_for = loopa\n"
+    "[command rep]\n"
+    "alias_for = &R\n"
+    "response = R(%0%)\n"
+    "[command ans]\n"
+    "alias_for = &a\n"
+    "[command empty]\n"
+    "event = %5%\n"
+    "[command junk]\n"
+    "args = x1\n"
+    "event = junk %*%\n"
+    "[event arm]\n"
+    "fsm = security\n"
+    "transit = security.idle -> security.armed\n"
+    "[event disarm]\n"
+    "fsm = security\n"
+    "transit = security.* -> security.idle\n"
+    "[event door]\n"
+    "fsm = security\n"
+    "transit:armed = security.armed -> security.alarm\n"
+    "subevents:armed = siren %1%\n"
+    "action = @ACT+ door_%1%\n"
+    "[event siren]\n"
+    "subevents = siren again\n"
+    "[event junk]\n"
+    "transit = no arrow here\n"
+    "+security.idle -> heat.on\n"
+    "+* -> %1%\n"
+    "[event !activity]\n"
+    "fsm = heat\n"
+    "transit = heat.* -> heat.off\n"
+    "[event !ready]\n"
+    "fsm = heat\n"
+    "transit = heat.off -> heat.eco\n"
+    "[state security.armed]\n"
+    "lamp = 500:500\n"
+    "sound = withlamp\n"
+    "unready = security.idle\n"
+    "[state security.alarm]\n"
+    "lamp = on\n"
+    "sound = on\n"
+    "transit = 60:security.armed:siren\n"
+    "[state heat.on]\n"
+    "lamp = 5:x\n";
+
+std::string &StatePath() {
+  static std::string path;
+  return path;
+}
+
+void SetUpOnce() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const std::string config = ScratchPath("hovantra.ini");
+  WriteWholeFile(config, std::string(kConfig));
+  OpenLogFile(ScratchPath("hovantra.log").c_str());
+  FUZZ_CHECK(LoadConfiguration(config.c_str()));
+  StatePath() = ScratchPath("hovantra.state");
+  SetEventSink(&ProcessEvent);
+  RegisterSystemVariables(MainSubstitution());
+}
+
+// The same states, activities and state file for every input.
+void StartOver(OVKEventSelector *loop) {
+  ResetActions();
+  ResetStateMachines();
+  ResetStateFile();
+  unlink(StatePath().c_str());
+  OpenStateFile(StatePath().c_str());
+  InitStateMachines(loop);
+  SetActionEventLoop(loop);
+  // Keeps the log small and every line of it written.
+  if (LogFileNumber() >= 0 && ftruncate(LogFileNumber(), 0) != 0) abort();
+  LogResume();
+}
+
+void Run(const char *caller, const ScriptVariable &line) {
+  ScriptVariable response = "left over";
+  int code = ProcessCommand(caller, line, response);
+  FUZZ_CHECK(code >= 0 && code <= 2);
+  FUZZ_CHECK(!response.IsAbsent());
+  if (code != 0) FUZZ_CHECK(!response.IsEmpty());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  SetUpOnce();
+  ScriptVariable line(std::string(reinterpret_cast<const char *>(data), size));
+  static const char *const kCallers[] = {"trusted", "", "+111"};
+  OVKEventSelector loop;
+  for (const char *caller : kCallers) {
+    StartOver(&loop);
+    Run(caller, line);
+  }
+  // Nothing may stay registered in a loop that is going away.
+  ResetActions();
+  ResetStateMachines();
+  lamp_blinker_destroy();
+  return 0;
+}
