@@ -100,6 +100,16 @@ class Watchdog(unittest.TestCase):
             os.kill(d.process.pid, signal.SIGCONT)
             self.assertEqual(d.process.wait(timeout=10), -signal.SIGALRM)
 
+    def test_negative_interval_is_refused(self):
+        with Daemon(CONFIG.replace("{watchdog}", "-1")) as d:
+            d.start()
+            d.wait_log("Negative watchdog interval -1 ignored, running without watchdog")
+            c = d.console()
+            c.send("go\n")
+            d.wait_log("STATE is now ``busy''")
+            c.close()
+            self.assertFalse([l for l in d.log_lines() if "still alive" in l])
+
     def test_no_watchdog_with_zero(self):
         with Daemon(CONFIG.replace("{watchdog}", "0")) as d:
             d.start()
