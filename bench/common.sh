@@ -62,9 +62,10 @@ start_bounded() {
 
 # The demo configuration on free ports, with the demo's two boards and two
 # more contact boards, so that the poller serves four boards.  Sets
-# CONSOLE_PORT, WEB_PORT, DAEMON_PID (the daemon itself).
+# CONSOLE_PORT, WEB_PORT, DAEMON_PID (the daemon itself), DEMO_DIR.
+# $1: seconds the daemon may live at most; $2: a file of further sections.
 start_demo() {
-  local limit=${1:-600}
+  local limit=${1:-600} extra=${2:-}
   CONSOLE_PORT=$(free_port)
   WEB_PORT=$(free_port)
   local demo=$RUN/demo
@@ -87,6 +88,7 @@ input:0 = shed
 input_on:0 = shed_open
 input_off:0 = shed_closed
 INI
+  if [ -n "$extra" ]; then cat "$extra" >> "$demo/hovantra.ini"; fi
   export HOVANTRA_SIMULATED_BOARDS=$demo/boards
   local board=$BUILD/hovantra-board
   "$board" add house 1:1:1 >/dev/null
