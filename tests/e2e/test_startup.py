@@ -123,6 +123,18 @@ class StartLines(unittest.TestCase):
                 self.assertEqual(f.readline(), "earlier line\n")
 
 
+class RealUsb(unittest.TestCase):
+    def test_real_bus_without_boards(self):
+        # Without the simulation the board library walks the machine's real
+        # USB buses through libusb; there is no board here.
+        with Daemon(MINIMAL.replace("{name}", "usb") + "[device 1a2b]\noutput:0 = x\n") as d:
+            env = d.env()
+            del env["HOVANTRA_SIMULATED_BOARDS"]
+            d.env = lambda: env
+            d.start()
+            self.assertIn("QTR0xx device 1a2b not found, check connections", d.log_lines())
+
+
 class DaemonMode(unittest.TestCase):
     def test_detaches_and_keeps_running(self):
         with Daemon(MINIMAL.replace("{name}", "bg")) as d:
