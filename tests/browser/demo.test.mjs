@@ -182,6 +182,13 @@ test('a typed command with an argument runs and its answer is shown', async () =
                  /^heat\.eco security\.disarmed +at \d{8} \d\d:\d\d; door closed, living 22 C, target 23$/);
     await snapshot(page, 'answer');
 
+    // A longer answer is shown whole.
+    await input.fill('help');
+    await input.press('Enter');
+    await page.waitForFunction(() => /^commands:/.test(document.querySelector('#answer')?.textContent));
+    assert.equal(await page.locator('#answer').textContent(),
+                 'commands: arm, disarm, status, report, lamp +|-, target N, restart, quit');
+
     await page.goto(base + '/');
     assert.equal(await page.locator('#target').textContent(), '23 °C');
   } finally {
