@@ -228,3 +228,24 @@ def rss_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     raise AssertionError("no VmRSS for %d" % pid)
+
+
+def edit_board(daemon, name, key, value):
+    """Sets one field of a simulated board's file, under the boards' lock and
+    by atomic rename like the board tool, for what the tool has no command
+    for: an output line switched by hand on the board, for example."""
+    import fcntl
+    path = os.path.join(daemon.boards, name + ".board")
+    with open(os.path.join(daemon.boards, ".lock"), "a+") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        with open(path) as f:
+            lines = f.read().split("\n")
+        for i, line in enumerate(lines):
+            if line.split(" ", 1)[0] == key:
+                lines[i] = "%s %s" % (key, value)
+                break
+        else:
+            raise KeyError(key)
+        with open(path + ".tmp", "w") as f:
+            f.write("\n".join(lines))
+        os.rename(path + ".tmp", path)
