@@ -76,12 +76,40 @@ ScriptVariable FormCommandLine(const HttpFormFields &fields) {
   return line;
 }
 
+// The host[:port] part of an absolute URL such as an Origin or Referer.
+static ScriptVariable UrlAuthority(const ScriptVariable &url) {
+  long scheme_end = url.Find("://");
+  if (scheme_end < 0) return ScriptVariable("");
+  ScriptVariable rest = url.Range(scheme_end + 3);
+  long slash = rest.Find("/");
+  return slash < 0 ? rest : rest.Range(0, slash);
+}
+
+// A browser that holds the user's credentials sends them with a form that
+// any other site makes it post, so a command post is accepted only when the
+// page it came from, as the browser names it, is one of ours.  Clients
+// that name no origin (command-line tools) are not browsers acting for a
+// third party and are served as before.
+bool IsCrossSitePost(const OVKHttpMessage &request) {
+  ScriptVariable from = GetHeader(request, "Origin");
+  if (from.IsAbsent() || from == "null") from = GetHeader(request, "Referer");
+  if (from.IsAbsent()) return false;
+  ScriptVariable host = GetHeader(request, "Host");
+  return host.IsAbsent() || UrlAuthority(from) != host;
+}
+
 static void ServeCommand(HttpServerSession *session,
                          OVKHttpRequestParser &request) {
   const WebPage &page = session->Page();
+  const OVKBuffer &posted = request.Body();
+  if (posted.Length() > 0 && IsCrossSitePost(request)) {
+    LogMessage("webserver: command post for [%s] from another site refused",
+               session->Path().c_str());
+    session->SendError(403, "Forbidden", "Commands are accepted from this site's own pages only", true);
+    return;
+  }
   session->SetStatus(200, "OK");
   session->AddHeader("Content-Type", page.mimetype);
-  const OVKBuffer &posted = request.Body();
   if (posted.Length() > 0) {
     HttpFormFields fields =
         ParseForm(ScriptVariable(posted.GetBuffer(), posted.Length()));

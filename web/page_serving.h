@@ -16,4 +16,8 @@ void ServePage(HttpServerSession *session, OVKHttpRequestParser &request);
 // cmd0, cmd1, ... up to the first missing one, each followed by a blank.
 ScriptVariable FormCommandLine(const HttpFormFields &fields);
 
+// True when the request names (Origin, else Referer) a page of another
+// host than its Host header: such command posts are refused with 403.
+bool IsCrossSitePost(const OVKHttpMessage &request);
+
 #endif

@@ -152,6 +152,29 @@ TEST_F(WebServerTest, CommandPageRunsThePostedCommand) {
   EXPECT_EQ(Ok("last: armed(now)"), Ask("GET", "/last"));
 }
 
+TEST_F(WebServerTest, CommandPostsFromAnotherSiteAreRefused) {
+  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
+        "content = form\nresponse = Result: %cmdresponse%\n");
+  std::string foreign = Ask("POST", "/ctrl", "command=status",
+                            "Host: 127.0.0.1:7281\r\nOrigin: http://evil.example\r\n");
+  EXPECT_EQ(0u, foreign.find("HTTP/1.1 403 Forbidden\r\n")) << foreign;
+  EXPECT_EQ(1, CountLog("webserver: command post for [/ctrl] from another site refused"));
+  EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
+  std::string referer = Ask("POST", "/ctrl", "command=status",
+                            "Host: house:80\r\nReferer: http://other:80/ctrl\r\n");
+  EXPECT_EQ(0u, referer.find("HTTP/1.1 403 Forbidden\r\n"));
+  // The site's own pages, and clients that name no origin, are served.
+  EXPECT_EQ(Ok("Result: all quiet"),
+            Ask("POST", "/ctrl", "command=status",
+                "Host: 127.0.0.1:7281\r\nOrigin: http://127.0.0.1:7281\r\n"));
+  EXPECT_EQ(Ok("Result: all quiet"),
+            Ask("POST", "/ctrl", "command=status",
+                "Host: house\r\nReferer: http://house/ctrl?x\r\n"));
+  EXPECT_EQ(Ok("Result: all quiet"), Ask("POST", "/ctrl", "command=status"));
+  // A GET of the form is never refused.
+  EXPECT_EQ(Ok("form"), Ask("GET", "/ctrl", "", "Host: a\r\nOrigin: http://b\r\n"));
+}
+
 TEST(FormCommandLine, CommandFieldOrNumberedFields) {
   EXPECT_EQ("arm now ", FormCommandLine(ParseForm("cmd0=arm&cmd1=now")).Str());
   EXPECT_EQ("a x ", FormCommandLine(ParseForm("cmd1=x&cmd0=a&cmd3=y")).Str());
