@@ -138,6 +138,8 @@ class Inputs(unittest.TestCase):
         d.board("plug", "house")
         d.wait_log("QTR0xx a7 is [1:2:a7], vers. 4000001, good", timeout=8)
         self.assertEqual(len(since(d, "QTR0xx 00a7 is LOST!")), 1)
+        # Looking for it again is quiet.
+        self.assertEqual(since(d, "QTR0xx device"), [])
         # The closing happened while away: it is the new level, not an event.
         self.tick()
         self.tick()
@@ -222,6 +224,8 @@ input:1 = oi1
 input:5 = oi5
 [device 77]
 output:0 = ghost
+[device 5]
+output:0 = relic
 [command lines]
 response = %line:n5:on:off:?% %line:n9:on:off:?% %line:ni1:yes:no:?% %line:ni5:yes:no:?% | \
 %line:o5:on:off:?% %line:o9:on:off:?% %line:oi1:yes:no:?% %line:oi5:yes:no:?% \
@@ -236,6 +240,7 @@ class Layouts(unittest.TestCase):
         self.d = Daemon(LAYOUTS)
         self.d.board("add", "new", "1:2:1a2b", 4000001)
         self.d.board("add", "old", "1:1:2c", 3999999)
+        self.d.board("legacy", "relic", "1:1:5")
         self.d.start()
         self.c = self.d.console()
 
@@ -250,13 +255,14 @@ class Layouts(unittest.TestCase):
 
     def test_configuration_lines(self):
         lines = self.d.log_lines()[self.d.mark:]
-        for line in ["Total 4 device configuration entries found",
+        for line in ["Total 5 device configuration entries found",
                      "Device ``1a2b'' output 5: n5 unsync",
                      "QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good",
                      "Illegal device id ``1a2g'' in conf. file, ignoring",
                      "QTR0xx 2c is [1:1:2c], vers. 3999999, good",
                      "Device ``77'' output 0: ghost unsync",
-                     "QTR0xx device 77 not found, check connections"]:
+                     "QTR0xx device 77 not found, check connections",
+                     "QTR0xx 5 has incompatible version! Please upgrade the firmware"]:
             self.assertIn(line, lines)
         self.assertFalse([l for l in lines if "1a2g" in l and "Illegal" not in l])
         self.assertEqual(self.c.command("on bogus", "ok\n"), "Action ``@LN+ bogus'' failed\nok\n")
@@ -271,7 +277,7 @@ class Layouts(unittest.TestCase):
         self.lines_become("on off no yes | on off yes no ?")
         c.command("off n5 off o5 on n9 on o9")
         self.lines_become("off on yes no | off on no yes ?")
-        report = ("[0077: ?!]"
+        report = ("[0005: ?!][0077: ?!]"
                   "[002c:+ osiren:off o5:off oi1:no o9:on oi5:yes] "
                   "[1a2b:+ nsiren:off n9:on ni1:yes n5:off ni5:no] ")
         self.assertEqual(c.command("rep"), report + "\n")
