@@ -56,7 +56,6 @@ class Inputs(unittest.TestCase):
         self.d.board("add", "house", "1:2:a7")
         self.d.start()
         self.c = self.d.console()
-        self.ticks = 0
 
     def tearDown(self):
         self.c.close()
@@ -64,9 +63,9 @@ class Inputs(unittest.TestCase):
 
     def tick(self):
         """Returns right after a poll cycle has read every board."""
-        self.ticks += 1
+        seen = len(since(self.d, "Processing event ``clock''"))
         self.d.board("pulse", "clock", 7)
-        self.d.wait_log("Processing event ``clock''", count=self.ticks)
+        self.d.wait_log("Processing event ``clock''", count=seen + 1)
 
     def door_lines(self):
         return since(self.d, "XXX: in=0", "Processing event ``door")
@@ -181,7 +180,7 @@ class Sync(unittest.TestCase):
         # By hand on the board: pump off, heater on, the unsynced fan on.
         mark(d)
         edit_board(d, "house", "outputs", "044")
-        d.wait_log("Warning: [4004] sync: line 5 (pump) => on", timeout=10)
+        d.wait_log("Warning: [4004] sync: line 5 (pump) => on", timeout=15)
         self.assertEqual(since(d, "Warning:"),
                          ["Warning: [4004] sync: line 2 (heater) => off",
                           "Warning: [4004] sync: line 5 (pump) => on"])
@@ -201,7 +200,7 @@ class Sync(unittest.TestCase):
         self.assertIn("pump = off", d.state_file())
         d.board("plug", "house")
         d.wait_log("QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good", timeout=8)
-        d.wait_log("Warning: [2000] sync: line 5 (pump) => off", timeout=10)
+        d.wait_log("Warning: [2000] sync: line 5 (pump) => off", timeout=15)
         wait_for(lambda: "5:off" in self.outputs(), what="pump off on the board")
 
 
@@ -250,8 +249,15 @@ class Layouts(unittest.TestCase):
 
     def lines_become(self, expected):
         # A line query caches the status word until the board's next poll.
-        wait_for(lambda: self.c.command("lines") == expected + "\n", timeout=5,
-                 what="lines %r (last %r)" % (expected, self.c.command("lines")))
+        last = []
+
+        def matches():
+            last[:] = [self.c.command("lines")]
+            return last[0] == expected + "\n"
+        try:
+            wait_for(matches, timeout=5, what="lines %r" % expected)
+        except AssertionError:
+            self.assertEqual(last[0], expected + "\n")
 
     def test_configuration_lines(self):
         lines = self.d.log_lines()[self.d.mark:]
