@@ -117,5 +117,5 @@ ratio() {
 machine_line() {
   local cpu
   cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
-  echo "machine: $(nproc) cores, $cpu, Linux $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "machine: $(nproc) cores, $cpu, Linux $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 }
