@@ -1,7 +1,6 @@
 """Boards that fail every kind of transfer, vanish in the middle of polling
 and come back: the daemon loses them, finds them again, raises their events
 afterwards and never stops."""
-import os
 import unittest
 
 from harness import Daemon, connect_console, wait_for

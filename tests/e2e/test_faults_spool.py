@@ -3,7 +3,6 @@ full: every failure is logged, no half-written file is handed over or left
 as the state, the daemon keeps running, and what could not be stored is
 stored by the first write that can be."""
 import os
-import shutil
 import subprocess
 import unittest
 

@@ -3,7 +3,6 @@ change state as fast as the daemon can go: after every kill the file loads
 whole and holds one of the two states, and the next start resumes it."""
 import os
 import random
-import re
 import shutil
 import tempfile
 import time
@@ -12,6 +11,7 @@ import unittest
 from harness import Daemon, connect_console, parse_ini
 
 PADS = 40
+
 
 def pad_value(i):
     return ("v%02d" % i) * 60
