@@ -1,6 +1,11 @@
 #include "config/state_file.h"
 
+#include <dirent.h>
 #include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
 
 #include <memory>
 
@@ -13,6 +18,31 @@ static ScriptVariable state_path("");
 
 static const char kTrimSet[] = " \t\n\r";
 
+// A save writes "<file>.XXXXXX" and renames it over the file; a power cut
+// or a kill in between leaves that temporary behind.  The file itself is
+// whole either way, so the leftovers are only removed.
+static void RemoveInterruptedSaves(const std::string &path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  DIR *d = opendir(dir.c_str());
+  if (!d) return;
+  while (struct dirent *e = readdir(d)) {
+    const char *name = e->d_name;
+    if (strlen(name) != base.size() + 7 || strncmp(name, base.c_str(), base.size()) != 0 ||
+        name[base.size()] != '.')
+      continue;
+    bool random_suffix = true;
+    for (const char *c = name + base.size() + 1; *c; c++)
+      if (!isalnum(static_cast<unsigned char>(*c))) random_suffix = false;
+    if (!random_suffix) continue;
+    std::string leftover = dir + name;
+    if (unlink(leftover.c_str()) == 0)
+      LogMessage("Removed ``%s'', left behind by an interrupted save", leftover.c_str());
+  }
+  closedir(d);
+}
+
 void OpenStateFile(const ScriptVariable &path) {
   state_doc = std::make_unique<IniFile>();
   state_path = path;
@@ -20,6 +50,7 @@ void OpenStateFile(const ScriptVariable &path) {
     char cwd[1024];
     if (getcwd(cwd, sizeof cwd)) state_path = ScriptVariable(cwd) + "/" + path;
   }
+  RemoveInterruptedSaves(state_path.Str());
   if (!state_doc->Load(state_path.c_str()))
     LogMessage("%s:%d: warning: reading state file problem: %s", path.c_str(),
                state_doc->ErrorLine(), state_doc->ErrorText());

@@ -87,6 +87,19 @@ TEST_F(StateFileTest, VariablesNeedEnable) {
   EXPECT_EQ(GetVariable("target"), "20");
 }
 
+TEST_F(StateFileTest, LeftoversOfInterruptedSavesAreRemoved) {
+  log_.Dir().Write("h.state", "[State]\nalert = idle\n");
+  log_.Dir().Write("h.state.a1B2c3", "[State]\nalert = half");
+  log_.Dir().Write("h.state.keep", "not ours");
+  log_.Dir().Write("h.state.a1B2c3d", "not ours either");
+  OpenStateFile(Path());
+  EXPECT_EQ(LoadStates(), "idle");
+  EXPECT_TRUE(log_.Contains("Removed ``" + Path() + ".a1B2c3'', left behind by an interrupted save"));
+  EXPECT_NE(0, access(log_.Dir().File("h.state.a1B2c3").c_str(), F_OK));
+  EXPECT_EQ(log_.Dir().Read("h.state.keep"), "not ours");
+  EXPECT_EQ(log_.Dir().Read("h.state.a1B2c3d"), "not ours either");
+}
+
 TEST_F(StateFileTest, EmptyAlertCountsAsMissing) {
   log_.Dir().Write("h.state", "[State]\nalert =\n");
   OpenStateFile(Path());

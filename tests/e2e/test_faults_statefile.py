@@ -128,11 +128,9 @@ class StateFileUnderKill(unittest.TestCase):
                 os.unlink(os.path.join(self.state_dir, name))
         self.assertGreater(flips, 1000)
 
-    # Confirmed: a save cut short by the kill leaves its temporary
-    # (hovantra.state.XXXXXX, a random name) behind, and nothing removes it
-    # at the next start, so every crash during a save adds one stale file
-    # beside the state file.
-    @unittest.expectedFailure
+    # A save cut short by the kill leaves its temporary
+    # (hovantra.state.XXXXXX) behind; the next start removes it, so crashes
+    # never pile up stale files beside the state file.
     def test_stale_temporaries_do_not_pile_up(self):
         d = self.d
         rng = random.Random(os.getpid() + 1)
