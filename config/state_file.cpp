@@ -64,13 +64,27 @@ void ResetStateFile() {
   state_path = "";
 }
 
+// The reader takes lines of at most 1023 bytes with their newline; a
+// longer "key = value" line would make the whole file unreadable at the
+// next start, losing every state stored after it.
+static bool FitsOneLine(const char *key, const ScriptVariable &value) {
+  return strlen(key) + 3 + value.Length() + 1 <= 1023;
+}
+
 // Every change is written through at once; a failed write keeps the value
-// in memory for the next successful one.
-static void Store(const char *type, const char *name, const char *key,
+// in memory for the next successful one.  False (logged) for a value too
+// long to be read back.
+static bool Store(const char *type, const char *name, const char *key,
                   const ScriptVariable &value) {
-  if (!state_doc) return;
+  if (!state_doc) return false;
+  if (!FitsOneLine(key, value)) {
+    LogMessage("Value of ``%s'' too long for the state file (%d bytes), not stored",
+               key, static_cast<int>(value.Length()));
+    return false;
+  }
   state_doc->SetValue(type, name, key, value.c_str(), true);
   state_doc->Save(state_path.c_str());
+  return true;
 }
 
 static ScriptVariable Fetch(const char *type, const char *name,
@@ -98,8 +112,7 @@ ScriptVariable LoadStates() { return Fetch("State", nullptr, "alert"); }
 
 bool SetVariable(const ScriptVariable &name, const ScriptVariable &value) {
   if (!state_doc || !VariableEnabled(name)) return false;
-  Store("Variables", nullptr, name.c_str(), value);
-  return true;
+  return Store("Variables", nullptr, name.c_str(), value);
 }
 
 ScriptVariable GetVariable(const ScriptVariable &name) {

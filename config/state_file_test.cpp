@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "config/configuration.h"
 #include "core/test_log.h"
 
@@ -98,6 +100,19 @@ TEST_F(StateFileTest, LeftoversOfInterruptedSavesAreRemoved) {
   EXPECT_NE(0, access(log_.Dir().File("h.state.a1B2c3").c_str(), F_OK));
   EXPECT_EQ(log_.Dir().Read("h.state.keep"), "not ours");
   EXPECT_EQ(log_.Dir().Read("h.state.a1B2c3d"), "not ours either");
+}
+
+TEST_F(StateFileTest, ValuesTooLongToReadBackAreRefused) {
+  OpenStateFile(Path());
+  SaveWatermark("boiler", 1, "high");
+  std::string fits(1023 - strlen("target = \n"), 'x');
+  EXPECT_TRUE(SetVariable("target", fits));
+  EXPECT_FALSE(SetVariable("target", fits + "x"));
+  EXPECT_TRUE(log_.Contains("Value of ``target'' too long for the state file (1014 bytes), not stored"));
+  // The file still reads back whole at the next start.
+  OpenStateFile(Path());
+  EXPECT_EQ(GetVariable("target"), fits);
+  EXPECT_EQ(LoadWatermark("boiler", 1), "high");
 }
 
 TEST_F(StateFileTest, EmptyAlertCountsAsMissing) {

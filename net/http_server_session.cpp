@@ -1,5 +1,7 @@
 #include "net/http_server_session.h"
 
+#include <sys/socket.h>
+
 #include <climits>
 #include <ctime>
 #include <string>
@@ -122,7 +124,32 @@ void OVKHttpServerSession::HandleBadRequest(bool with_status_line) {
   SendError(400, "Bad Request", "I don't understand you", with_status_line);
 }
 
+// How long a closing connection is drained at most.
+static const int kDrainSeconds = 2;
+
+void OVKHttpServerSession::HandleAllWritten() {
+  if (state_ != kClosing || draining_) return;
+  draining_ = true;
+  shutdown(GetFd(), SHUT_WR);
+  close_when_drained_ = false;
+  reading_enabled_ = true;
+  restart_timer_on_input_ = false;  // a client that keeps sending is cut off
+  idle_sec_ = kDrainSeconds;
+  RestartIdleTimer();
+}
+
+void OVKHttpServerSession::HandleSessionTimeout() {
+  if (draining_)
+    Close();
+  else
+    Shutdown();
+}
+
 void OVKHttpServerSession::HandleRemoteClosing() {
+  if (draining_) {
+    Close();
+    return;
+  }
   if (state_ == kClosing && outbuf_.Length() > 0) {
     // End of file stays readable; stop reading so the answer can be written.
     reading_enabled_ = false;
@@ -200,6 +227,10 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
 }
 
 void OVKHttpServerSession::HandleNewInput() {
+  if (draining_) {
+    inbuf_.Erase();
+    return;
+  }
   int length = inbuf_.Length();
   bool body_arrived = false;
   for (int i = 0; i < length; i++) {

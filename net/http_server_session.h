@@ -69,9 +69,11 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   virtual void HandleBadRequest(bool with_status_line);
 
   void HandleNewInput() override;
-  void HandleSessionTimeout() override { Shutdown(); }
+  void HandleSessionTimeout() override;
   // A client that half-closes after its request still gets the answer.
   void HandleRemoteClosing() override;
+  // Once the answer is out: close gently (see draining_).
+  void HandleAllWritten() override;
 
  private:
   void ParseRequestLine(const ScriptVariable &line);
@@ -87,6 +89,12 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   int content_length_ = -1;
   ScriptVariable method_ = ScriptVariable::Absent();
   ScriptVariable path_ = ScriptVariable::Absent();
+  // After the answer went out, the sending side is shut and what the client
+  // still sends (a refused body, say) is read and dropped for a short while
+  // before the socket is closed.  Closing with unread input makes the
+  // kernel reset the connection, which can destroy the answer before the
+  // client has read it.
+  bool draining_ = false;
 };
 
 #endif
