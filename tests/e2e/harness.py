@@ -249,3 +249,14 @@ def edit_board(daemon, name, key, value):
         with open(path + ".tmp", "w") as f:
             f.write("\n".join(lines))
         os.rename(path + ".tmp", path)
+
+
+def finish(daemon):
+    """Cleans up after a test; a daemon that ended on its own meanwhile (a
+    crash, or a sanitizer report) fails the test with its error output."""
+    died = daemon.process is not None and daemon.process.poll() is not None
+    err = daemon.process.stderr.read().decode(errors="replace") if died else ""
+    code = daemon.process.returncode if died else None
+    daemon.cleanup()
+    if died:
+        raise AssertionError("the daemon ended with %s:\n%s" % (code, err[-4000:]))

@@ -3,7 +3,7 @@ garbage counters, loss and reconnection, output synchronisation, the two
 status word layouts, the devices report and the blinking lamp."""
 import unittest
 
-from harness import Daemon, edit_board, wait_for
+from harness import Daemon, finish, edit_board, wait_for
 
 HEAD = """[general]
 log = {dir}/hovantra.log
@@ -59,7 +59,7 @@ class Inputs(unittest.TestCase):
 
     def tearDown(self):
         self.c.close()
-        self.d.cleanup()
+        finish(self.d)
 
     def tick(self):
         """Returns right after a poll cycle has read every board."""
@@ -166,7 +166,7 @@ class Sync(unittest.TestCase):
 
     def tearDown(self):
         self.c.close()
-        self.d.cleanup()
+        finish(self.d)
 
     def outputs(self):
         return self.d.board("outputs", "house").split()
@@ -245,7 +245,7 @@ class Layouts(unittest.TestCase):
 
     def tearDown(self):
         self.c.close()
-        self.d.cleanup()
+        finish(self.d)
 
     def lines_become(self, expected):
         # A line query caches the status word until the board's next poll.
@@ -305,22 +305,23 @@ LAMP_OFF, SOUND_OFF = "041c000002000000", "041c000008000000"
 
 class Lamp(unittest.TestCase):
     def test_withlamp_switches_lamp_and_sounder_together(self):
-        with Daemon(LAMP) as d:
-            d.board("add", "house", "1:1:1")
-            d.start()
-            seen = set()
+        d = Daemon(LAMP)
+        self.addCleanup(finish, d)
+        d.board("add", "house", "1:1:1")
+        d.start()
+        seen = set()
 
-            def cycled():
-                out = d.board("outputs", "house").split()
-                seen.add((out[0], out[1]))
-                return len(d.board("commands", "house").split()) >= 8
-            wait_for(cycled, timeout=8, what="two blink cycles")
-            frames = d.board("commands", "house").split()
-            # Lamp first, sounder right after it, on and off in turn.
-            for i, frame in enumerate(frames):
-                self.assertEqual(frame, [LAMP_ON, SOUND_ON, LAMP_OFF, SOUND_OFF][i % 4],
-                                 frames)
-            self.assertLessEqual({("0:on", "1:on"), ("0:off", "1:off")}, seen)
+        def cycled():
+            out = d.board("outputs", "house").split()
+            seen.add((out[0], out[1]))
+            return len(d.board("commands", "house").split()) >= 8
+        wait_for(cycled, timeout=8, what="two blink cycles")
+        frames = d.board("commands", "house").split()
+        # Lamp first, sounder right after it, on and off in turn.
+        for i, frame in enumerate(frames):
+            self.assertEqual(frame, [LAMP_ON, SOUND_ON, LAMP_OFF, SOUND_OFF][i % 4],
+                             frames)
+        self.assertLessEqual({("0:on", "1:on"), ("0:off", "1:off")}, seen)
 
 
 if __name__ == "__main__":
