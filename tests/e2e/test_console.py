@@ -34,6 +34,9 @@ response = pong
 [command arm]
 event = armed_event
 response = armed
+[command big]
+unpriv = yes
+response = @BIG@
 [command echo]
 args = 1
 unpriv = yes
@@ -42,8 +45,12 @@ response = %1%
 """
 
 
+# 100 KB of answer from one command, written as continuation lines.
+BIG = "\n+".join(["z" * 1000] * 100)
+
+
 def config(console):
-    return CONFIG.replace("@CONSOLE@", console)
+    return CONFIG.replace("@CONSOLE@", console).replace("@BIG@", BIG)
 
 
 def read_to_end(c, timeout=10.0):
@@ -238,6 +245,25 @@ class Load(unittest.TestCase):
         wait_for(lambda: count("opened") == len(pulses), timeout=5, what="every opening")
         self.assertEqual(count("closed"), len(pulses))
         self.assertIsNone(d.process.poll())
+
+    def test_client_that_never_reads_is_cut_off(self):
+        d = Daemon(config("trusted = 127.0.0.1"))
+        self.addCleanup(finish, d)
+        d.board("add", "house", "1:1:1")
+        d.start()
+        stalled = d.console()
+        stalled.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stalled.send("big\n" * 40)
+        d.wait_log("Session output queue over 1048576 bytes, closing the session")
+        # The loop went on: a pulse is handled and another client answered.
+        d.board("pulse", "house", 0)
+        d.wait_log("Processing event ``door_closed''")
+        c = d.console()
+        self.assertEqual(c.command("ping"), "pong\n")
+        c.close()
+        # Each answer is over 100000 bytes; far less than all of them came.
+        self.assertLess(len(read_to_end(stalled)), 40 * 100000)
+        stalled.close()
 
     def run_clients(self, d):
         sel = selectors.DefaultSelector()
