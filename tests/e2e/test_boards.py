@@ -147,6 +147,43 @@ class Inputs(unittest.TestCase):
         d.board("open", "house", 0)
         d.wait_log("Processing event ``door_closed front''")
 
+    def test_failed_transfers_lose_the_board_until_it_answers(self):
+        d = self.d
+        # Both reads of the counter step answer short.
+        mark(d)
+        d.board("fault", "house", "short-reads", 2)
+        d.wait_log("QTR0xx 00a7 is LOST!")
+        d.wait_log("QTR0xx a7 is [1:2:a7], vers. 4000001, good", timeout=8)
+        self.assertEqual(self.c.command("door"), "no\n")
+        # A board that refuses its counters is found again and again but
+        # never connected, quietly, until it answers.
+        mark(d)
+        d.board("fault", "house", "stall", 6)
+        d.wait_log("QTR0xx 00a7 is LOST!")
+        d.wait_log("QTR0xx a7 is [1:2:a7], vers. 4000001, good", timeout=8)
+        self.tick()
+        self.assertEqual(self.c.command("door"), "?\n")
+        self.assertEqual(since(d, "QTR0xx device"), [])
+        self.assertEqual(len(since(d, "QTR0xx 00a7 is LOST!")), 1)
+        d.board("fault", "house", "clear")
+        wait_for(lambda: self.c.command("door") == "no\n", timeout=8, what="reconnection")
+        d.board("pulse", "house", 0)
+        d.wait_log("Processing event ``door_closed front''")
+
+    # A configuration read (report 2) that fails makes the counter read an
+    # empty range, yet report 6 is still read, and reading it starts the
+    # board's counts afresh: a pulse that came since the last poll is gone
+    # without a trace.  A level change survives (the next read shows the
+    # new level), a pulse does not.
+    @unittest.expectedFailure
+    def test_pulse_survives_a_failed_configuration_read(self):
+        d = self.d
+        self.tick()
+        mark(d)
+        d.board("fault", "house", "short-reads", 1)
+        d.board("pulse", "house", 0)
+        d.wait_log("Processing event ``door_closed front''", timeout=3)
+
 
 SYNC = HEAD + """[device 1a2b]
 output:2 = heater
@@ -173,11 +210,14 @@ class Sync(unittest.TestCase):
 
     def test_synced_lines_are_restored(self):
         d = self.d
+        # The command that would switch the pump on never reaches the board;
+        # switching does not look at the transfer, the next sync does.
+        d.board("fault", "house", "failed-writes", 1)
         self.assertEqual(self.c.command("on pump off heater"), "okok\n")
         wait_for(lambda: "pump = on" in d.state_file() and "heater = off" in d.state_file(),
                  what="pump and heater remembered")
-        self.assertIn("5:on", self.outputs())
-        # By hand on the board: pump off, heater on, the unsynced fan on.
+        self.assertEqual(self.outputs()[5], "5:off")
+        # By hand on the board: heater on, the unsynced fan on.
         mark(d)
         edit_board(d, "house", "outputs", "044")
         d.wait_log("Warning: [4004] sync: line 5 (pump) => on", timeout=15)
