@@ -191,57 +191,57 @@ output_sync:2 = yes
 output:5 = pump
 output_sync:5 = yes
 output:6 = fan
+[device 2c]
+output:5 = valve
+output_sync:5 = yes
 """
 
 
 class Sync(unittest.TestCase):
-    def setUp(self):
-        self.d = Daemon(SYNC)
-        self.d.board("add", "house", "1:2:1a2b")
-        self.d.start()
-        self.c = self.d.console()
-
-    def tearDown(self):
-        self.c.close()
-        finish(self.d)
-
-    def outputs(self):
-        return self.d.board("outputs", "house").split()
+    def outputs(self, board):
+        return self.d.board("outputs", board).split()
 
     def test_synced_lines_are_restored(self):
-        d = self.d
+        self.d = d = Daemon(SYNC)
+        self.addCleanup(finish, d)
+        d.board("add", "house", "1:2:1a2b")
+        d.board("add", "shed", "1:1:2c")
+        d.start()
+        c = d.console()
+        self.addCleanup(c.close)
+
+        # The valve is switched off while its board is away.
+        self.assertEqual(c.command("on valve"), "ok\n")
+        wait_for(lambda: self.outputs("shed")[5] == "5:on", what="valve on")
+        d.board("unplug", "shed")
+        d.wait_log("QTR0xx 002c is LOST!")
+        self.assertEqual(c.command("off valve", "ok\n"), "Action ``@LN- valve'' failed\nok\n")
+        d.wait_log("Can't control channel ``valve'': the device 2c is unavailable")
+        self.assertIn("valve = off", d.state_file())
+
         # The command that would switch the pump on never reaches the board;
         # switching does not look at the transfer, the next sync does.
         d.board("fault", "house", "failed-writes", 1)
-        self.assertEqual(self.c.command("on pump off heater"), "okok\n")
+        self.assertEqual(c.command("on pump off heater"), "okok\n")
         wait_for(lambda: "pump = on" in d.state_file() and "heater = off" in d.state_file(),
                  what="pump and heater remembered")
-        self.assertEqual(self.outputs()[5], "5:off")
+        self.assertEqual(self.outputs("house")[5], "5:off")
         # By hand on the board: heater on, the unsynced fan on.
         mark(d)
         edit_board(d, "house", "outputs", "044")
+        d.board("plug", "shed")
+
         d.wait_log("Warning: [4004] sync: line 5 (pump) => on", timeout=15)
-        self.assertEqual(since(d, "Warning:"),
+        self.assertEqual(since(d, "Warning: [4004]"),
                          ["Warning: [4004] sync: line 2 (heater) => off",
                           "Warning: [4004] sync: line 5 (pump) => on"])
-        wait_for(lambda: self.outputs()[2] == "2:off" and self.outputs()[5] == "5:on",
-                 what="heater and pump restored")
-        self.assertEqual(self.outputs()[6], "6:on")
+        # The warning comes just before the switching.
+        wait_for(lambda: [self.outputs("house")[i] for i in (2, 5, 6)] == ["2:off", "5:on", "6:on"],
+                 timeout=3, what="heater and pump restored, fan left alone")
 
-    def test_switched_while_unavailable_applies_on_return(self):
-        d = self.d
-        self.c.command("on pump")
-        wait_for(lambda: "5:on" in self.outputs(), what="pump on")
-        d.board("unplug", "house")
-        d.wait_log("QTR0xx 1a2b is LOST!")
-        mark(d)
-        self.assertEqual(self.c.command("off pump", "ok\n"), "Action ``@LN- pump'' failed\nok\n")
-        d.wait_log("Can't control channel ``pump'': the device 1a2b is unavailable")
-        self.assertIn("pump = off", d.state_file())
-        d.board("plug", "house")
-        d.wait_log("QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good", timeout=8)
-        d.wait_log("Warning: [2000] sync: line 5 (pump) => off", timeout=15)
-        wait_for(lambda: "5:off" in self.outputs(), what="pump off on the board")
+        d.wait_log("QTR0xx 2c is [1:1:2c], vers. 4000001, good", timeout=8)
+        d.wait_log("Warning: [2000] sync: line 5 (valve) => off", timeout=15)
+        wait_for(lambda: self.outputs("shed")[5] == "5:off", timeout=3, what="valve off")
 
 
 # One board of each status layout, a section that is no hexadecimal number
