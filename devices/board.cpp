@@ -241,7 +241,10 @@ int board_read_input_range(BoardHandle *h, int *first, int *last) {
 
 int board_read_counters(BoardHandle *h, int *counters, int max) {
   int first = 0, last = -1;
-  board_read_input_range(h, &first, &last);
+  // Reading the counters starts the board's counts afresh, so they are read
+  // only when it is known which inputs to take: with an unknown range the
+  // changes since the last read would be consumed and lost unseen.
+  if (board_read_input_range(h, &first, &last) < 0) return -1;
   unsigned char report[kBoardCounterReportSize];
   if (ReadExactly(h, 6, report, kBoardCounterReportSize) < 0) return -1;
   int stored = 0;

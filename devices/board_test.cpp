@@ -235,6 +235,19 @@ TEST_F(BoardTest, TransferFaults) {
   Edit("a", [](SimBoard *b) { b->stall_report = 6; });
   int c[8];
   EXPECT_EQ(board_read_counters(h, c, 8), -1);
+
+  // A failed configuration read leaves the counters unread: the pulse is
+  // still counted at the next read.
+  Edit("a", [](SimBoard *b) {
+    b->stall_report = -1;
+    b->input_config = 0x44;
+  });
+  ASSERT_EQ(board_read_counters(h, c, 8), 8);
+  Edit("a", [](SimBoard *b) { SimBoardPulse(b, 0, 1); });
+  Edit("a", [](SimBoard *b) { b->short_reads = 1; });
+  EXPECT_EQ(board_read_counters(h, c, 8), -1);
+  ASSERT_EQ(board_read_counters(h, c, 8), 8);
+  EXPECT_EQ(c[0], 2);
   int first = 0, last = 0;
   EXPECT_EQ(board_read_input_range(h, &first, &last), 0);
 
