@@ -13,6 +13,8 @@
 namespace {
 
 int event_depth = 0;
+int events_in_cause = 0;   // events processed since the outermost began
+bool cause_reported = false;
 
 // Keeps the nesting count right on every way out of ProcessEvent.
 class DepthGuard {
@@ -96,6 +98,17 @@ void ProcessEvent(const ScriptVariable &line) {
   if (event_depth >= kMaxEventDepth) {
     LogMessage("Event ``%s'' nested too deeply (limit %d), ignored",
                line.c_str(), kMaxEventDepth);
+    return;
+  }
+  if (event_depth == 0) {
+    events_in_cause = 0;
+    cause_reported = false;
+  }
+  if (++events_in_cause > kMaxEventsPerCause) {
+    if (!cause_reported)
+      LogMessage("Events after ``%s'' dropped: more than %d raised by one event",
+                 line.c_str(), kMaxEventsPerCause);
+    cause_reported = true;
     return;
   }
   DepthGuard depth;

@@ -11,6 +11,11 @@
 // "Event ``%s'' nested too deeply (limit %d), ignored" and not processed.
 // The outermost event (from a board, a command or a timer) is depth 1.
 const int kMaxEventDepth = 32;
+// An event that raises itself twice stays within that depth but would still
+// run for ever (2^32 events), so one outermost event and everything it
+// raises may process at most this many events; the rest are dropped with
+// one "Events after ``%s'' dropped: more than %d raised by one event" line.
+const int kMaxEventsPerCause = 256;
 
 // line: the event name followed by argument words.
 void ProcessEvent(const ScriptVariable &line);

@@ -2,6 +2,7 @@
 
 #include "actions/actions.h"
 #include "config/state_file.h"
+#include "core/log.h"
 #include "fsm/fsm_fixture_test.h"
 #include "fsm/states.h"
 
@@ -186,6 +187,19 @@ TEST_F(FsmTest, NestingIsBounded) {
   }
   EXPECT_EQ(refused, 3);
   EXPECT_TRUE(IsReady());
+}
+
+TEST_F(FsmTest, FanOutIsBoundedPerOutermostEvent) {
+  // Each level raises itself twice: without a bound 2^32 events would run.
+  Configure("[general]\nwatchdog = 0\n"
+            "[event fork]\nsubevents = fork\n  fork\n");
+  ProcessEvent("fork");
+  EXPECT_EQ(CountLogged("Processing event ``fork''"), kMaxEventsPerCause);
+  EXPECT_EQ(CountLogged("Events after ``fork'' dropped: more than 256 raised by one event"), 1);
+  // The next outermost event has its own allowance.
+  LogResume();
+  ProcessEvent("fork");
+  EXPECT_EQ(CountLogged("Events after ``fork'' dropped: more than 256 raised by one event"), 2);
 }
 
 }  // namespace
