@@ -99,7 +99,8 @@ class Security(unittest.TestCase):
         self.assertEqual(c.command("arm"), "arming\n")
         d.wait_log("STATE is now ``security.exit_delay ''")
         d.wait_log("STATE is now ``security.armed ''", timeout=5)
-        self.assertIn("alert = security.armed", d.state_file())
+        # The state file is written right after the log line.
+        wait_for(lambda: "alert = security.armed" in d.state_file(), what="armed stored")
 
         d.board("close", "house", 0)
         d.wait_log("Processing event ``door_open front''")
