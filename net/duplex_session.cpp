@@ -84,6 +84,12 @@ int OVKGenericDuplexSession::WriteQueue() {
   return static_cast<int>(n);
 }
 
+// The session points at the watch's flag only while the watch lives: the
+// destructor takes the address back out (the compiler cannot see that).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
 struct OVKGenericDuplexSession::DestroyWatch {
   explicit DestroyWatch(OVKGenericDuplexSession *s)
       : session(s), outer(s->destroyed_flag_) {
@@ -99,6 +105,9 @@ struct OVKGenericDuplexSession::DestroyWatch {
   bool *outer;
   bool destroyed = false;
 };
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 void OVKGenericDuplexSession::Handle(bool readable, bool writable,
                                      bool /*exceptional*/) {
