@@ -139,13 +139,16 @@ void Check(benchmark::State &state, const System &system, size_t last) {
   if (!system.Reached(last)) state.SkipWithError("the machine did not move");
 }
 
-void BM_ProcessEvent(benchmark::State &state) {
+// Runs call(system, i) for names picked across the whole configuration of
+// state.range(0) sections, then checks that the machine really moved.
+template <typename Call>
+void Drive(benchmark::State &state, bool saved, Call call) {
   long n = state.range(0);
-  System system(n, true);
+  System system(n, saved);
   size_t i = 0, last = 0;
   for (auto _ : state) {
     last = Pick(i++, n);
-    ProcessEvent(system.Event(last));
+    call(system, last);
     LogResume();
   }
   Check(state, system, last);
@@ -153,33 +156,17 @@ void BM_ProcessEvent(benchmark::State &state) {
   state.SetComplexityN(n);
 }
 
+void BM_ProcessEvent(benchmark::State &state) {
+  Drive(state, true, [](const System &s, size_t i) { ProcessEvent(s.Event(i)); });
+}
+
 void BM_SetState(benchmark::State &state) {
-  long n = state.range(0);
-  System system(n, true);
-  size_t i = 0, last = 0;
-  for (auto _ : state) {
-    last = Pick(i++, n);
-    SetState(system.State(last), false);
-    LogResume();
-  }
-  Check(state, system, last);
-  state.SetItemsProcessed(state.iterations());
-  state.SetComplexityN(n);
+  Drive(state, true, [](const System &s, size_t i) { SetState(s.State(i), false); });
 }
 
 // Without a state file: only the lookups, the state set and the log.
 void BM_SetStateUnsaved(benchmark::State &state) {
-  long n = state.range(0);
-  System system(n, false);
-  size_t i = 0, last = 0;
-  for (auto _ : state) {
-    last = Pick(i++, n);
-    SetState(system.State(last), false);
-    LogResume();
-  }
-  Check(state, system, last);
-  state.SetItemsProcessed(state.iterations());
-  state.SetComplexityN(n);
+  Drive(state, false, [](const System &s, size_t i) { SetState(s.State(i), false); });
 }
 
 }  // namespace

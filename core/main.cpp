@@ -97,10 +97,6 @@ static void Daemonize() {
   setsid();
 }
 
-static void ForwardEventToStateMachines(const ScriptVariable &line) {
-  ProcessEvent(line);
-}
-
 int main(int argc, char **argv) {
   StartupSettings settings;
   if (!ParseCommandLine(argc, argv, settings)) return 1;
@@ -120,7 +116,7 @@ int main(int argc, char **argv) {
   // A peer that has gone must never kill the daemon; its write just fails.
   signal(SIGPIPE, SIG_IGN);
 
-  SetEventSink(ForwardEventToStateMachines);
+  SetEventSink(ProcessEvent);
   RegisterSystemVariables(MainSubstitution());
   temp_sensors_configure();
 
