@@ -91,7 +91,5 @@ class OVKWebSessionCollection {
 int DecodeKeyIndex(const ScriptVariable &key);
 // The key of a session at index with the given random and time fields.
 ScriptVariable EncodeKey(int index, unsigned random, unsigned seconds);
-// A 31-bit number from the kernel's random source.
-unsigned KernelRandom31();
 
 #endif

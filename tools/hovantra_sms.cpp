@@ -26,6 +26,7 @@
 
 #include "config/configuration.h"
 #include "sms/sms_message.h"
+#include "util/kernel_random.h"
 
 namespace {
 
@@ -162,10 +163,9 @@ int Deliver(const Dirs &dirs, std::vector<std::string> args) {
 
   static const char kChars[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  srand(static_cast<unsigned>(time(nullptr)) ^ static_cast<unsigned>(getpid()));
   for (int tries = 0; tries < 100; tries++) {
     std::string name = "GSM1.";
-    for (int i = 0; i < 6; i++) name += kChars[rand() % (sizeof kChars - 1)];
+    for (int i = 0; i < 6; i++) name += kChars[KernelRandom31() % (sizeof kChars - 1)];
     std::string path = dirs.incoming + "/" + name;
     if (access(path.c_str(), F_OK) == 0) continue;
     if (locked) {
