@@ -136,8 +136,15 @@ class Daemon:
 
 
 class Console:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+    def __init__(self, port, timeout=10.0):
+        # The console starts listening just after the "starting in the mode"
+        # line, so a refused connection is retried until the deadline.
+        def attempt():
+            try:
+                return socket.create_connection(("127.0.0.1", port), timeout=10)
+            except ConnectionRefusedError:
+                return None
+        self.sock = wait_for(attempt, timeout, "the console to listen")
         self.buffer = b""
 
     def send(self, text):
@@ -180,17 +187,6 @@ class Console:
 
 
 # Helpers for fault tests.
-
-def connect_console(daemon, timeout=10.0):
-    """A console connection, retried while the port is not listening yet
-    (the console starts just after the "starting in the mode" line)."""
-    def attempt():
-        try:
-            return Console(daemon.console_port)
-        except ConnectionRefusedError:
-            return None
-    return wait_for(attempt, timeout, "the console to listen")
-
 
 def parse_ini(text):
     """Parses the configuration file format strictly enough to notice a

@@ -3,7 +3,7 @@ and come back: the daemon loses them, finds them again, raises their events
 afterwards and never stops."""
 import unittest
 
-from harness import Daemon, connect_console, wait_for
+from harness import Daemon, wait_for
 
 BOARDS = (1, 2, 3, 4, 5)
 
@@ -61,7 +61,7 @@ class FailingBoards(unittest.TestCase):
 
     def test_every_kind_of_failing_transfer_loses_and_regains_the_board(self):
         d = self.d
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         for n in BOARDS:
             d.board("close", "b%d" % n, 0)
@@ -110,7 +110,7 @@ class FailingBoards(unittest.TestCase):
 
     def test_garbage_counters_and_repeated_timeouts_do_not_stop_polling(self):
         d = self.d
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         d.board("garbage", "b2", 0, 1000)
         d.wait_log("XXX: ignoring garbaged counter in=0 l_i_s[]=0(0) cnt[]=1000(3e8)")
@@ -130,7 +130,7 @@ class FailingBoards(unittest.TestCase):
 
     def test_a_failed_write_is_healed_by_the_next_sync(self):
         d = self.d
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         d.board("fault", "b1", "failed-writes", 1)
         self.assertEqual(c.command("pumpon"), "pump on\n")

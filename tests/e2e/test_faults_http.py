@@ -7,7 +7,7 @@ import socket
 import time
 import unittest
 
-from harness import Daemon, connect_console, rss_kib, wait_for
+from harness import Daemon, rss_kib, wait_for
 
 CONFIG = """[general]
 log = {dir}/hovantra.log
@@ -98,7 +98,7 @@ class HostileWebClients(unittest.TestCase):
     def test_stalled_silent_vanishing_and_flooding_clients_while_the_alarm_switches(self):
         d = self.d
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         baseline = rss_kib(d.process.pid)
 
@@ -176,7 +176,7 @@ class HostileWebClients(unittest.TestCase):
             self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
         d = self.d
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         base = self.daemon_fds()
         flood = self.sockets
@@ -190,7 +190,7 @@ class HostileWebClients(unittest.TestCase):
         # the select limit must be served or refused, never corrupt memory.
         self.assertGreater(self.daemon_fds(), 1100)
         self.assertEqual(self.timed(c, "arm").split(), ["security.armed"])
-        late = connect_console(d)
+        late = d.console()
         self.addCleanup(late.close)
         self.assertEqual(self.timed(late, "disarm").split(), ["security.disarmed"])
         # The newest connections hold the highest descriptors.  A daemon
@@ -207,7 +207,7 @@ class HostileWebClients(unittest.TestCase):
     def test_oversized_input_is_refused_without_growing_the_process(self):
         d = self.d
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         baseline = rss_kib(d.process.pid)
 

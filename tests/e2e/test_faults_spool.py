@@ -6,7 +6,7 @@ import os
 import subprocess
 import unittest
 
-from harness import Daemon, connect_console, parse_ini, wait_for
+from harness import Daemon, parse_ini, wait_for
 
 CONFIG = """[general]
 log = {dir}/hovantra.log
@@ -87,7 +87,7 @@ class SpoolFaults(unittest.TestCase):
         d = self.make()
         path = self.replace_by_file("composing")
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         self.assertEqual(c.command("alarm"), "sent\n")
         line = d.wait_log("Couldn't open ``%s/HOVANTRA_OUTG." % path)[0]
@@ -106,7 +106,7 @@ class SpoolFaults(unittest.TestCase):
         d = self.make()
         out = self.replace_by_file("outgoing")
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         self.assertEqual(c.command("alarm"), "sent\n")
         line = d.wait_log("Couldn't rename ``")[0]
@@ -129,7 +129,7 @@ class SpoolFaults(unittest.TestCase):
         state = os.path.join(d.dir, "missing", "hovantra.state")
         d.start()
         d.wait_log("%s:-1: warning: reading state file problem: couldn't open the file" % state)
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         self.assertEqual(c.command("go b"), "now b\n")
         d.wait_log("STATE is now ``alert.b")
@@ -197,7 +197,7 @@ class FullDisk(unittest.TestCase):
     def test_full_disk_keeps_the_old_state_file_whole_and_hands_over_no_sms(self):
         d = self.d
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.addCleanup(c.close)
         self.assertEqual(c.command("go b"), "now b\n")
         wait_for(lambda: "alert.b" in self.stored()[("State", "")]["alert"], what="alert.b stored")

@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-from harness import Daemon, connect_console, parse_ini
+from harness import Daemon, parse_ini
 
 PADS = 40
 
@@ -88,7 +88,7 @@ class StateFileUnderKill(unittest.TestCase):
         """Keeps three consoles flipping and kills the daemon at a random
         instant after the first burst ended; gives the flips confirmed."""
         d = self.d
-        consoles = [connect_console(d) for _ in range(3)]
+        consoles = [d.console() for _ in range(3)]
         for c in consoles:
             c.send("burst\n" * 20)
         consoles[0].read_until("done")
@@ -109,7 +109,7 @@ class StateFileUnderKill(unittest.TestCase):
         d = self.d
         rng = random.Random(os.getpid())
         d.start()
-        c = connect_console(d)
+        c = d.console()
         self.assertEqual(c.command("fill"), "filled\n")
         c.close()
         self.assertEqual(self.check_file(), "alert.a")
