@@ -151,11 +151,15 @@ void Show(const SimBoard &b) {
   printf("  1-Wire layout %d%s, %zu sensor(s)\n", b.onewire_layout,
          b.onewire_endless ? ", endless" : "", b.sensors.size());
   for (const SimSensor &s : b.sensors) {
+    printf("    %s", SimRomText(s.rom).c_str());
     if (s.raw == -32768 || s.raw == 32767)
-      printf("    %s raw %d (no reading)\n", SimRomText(s.rom).c_str(), s.raw);
+      printf(" raw %d (no reading)", s.raw);
     else
-      printf("    %s raw %d (%.2f degrees)\n", SimRomText(s.rom).c_str(),
-             s.raw, s.raw / 16.0);
+      printf(" raw %d (%.2f degrees)", s.raw, s.raw / 16.0);
+    // The configuration writes the id the other way round.
+    printf(", configured as id = ");
+    for (int k = 7; k >= 0; k--) printf("%02X", s.rom[k]);
+    printf("\n");
   }
   printf("  faults: short reads %d, failed writes %d, timeouts %d, stall %d\n",
          b.short_reads, b.failed_writes, b.timeouts, b.stall_report);
