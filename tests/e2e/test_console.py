@@ -2,6 +2,7 @@
 command lines, closing, the idle timeout, the line length cap, peers that
 vanish, and many clients at once while a board input keeps changing."""
 import os
+import re
 import selectors
 import socket
 import struct
@@ -198,14 +199,15 @@ class Timeout(unittest.TestCase):
 
 
 class Load(unittest.TestCase):
-    CLIENTS = 50
-    COMMANDS = 100
+    CLIENTS = 200
+    COMMANDS = 1000
 
     def test_many_clients_while_an_input_pulses(self):
         d = Daemon(config("trusted = 127.0.0.1"))
         self.addCleanup(finish, d)
         d.board("add", "house", "1:1:1")
         d.start()
+        idle_rate = self.poll_rate(d, lambda: time.sleep(2))
         done = threading.Event()
         pulses = []
         failures = []
@@ -232,8 +234,9 @@ class Load(unittest.TestCase):
 
         thread = threading.Thread(target=pulser)
         thread.start()
+        answers = []
         try:
-            answers = self.run_clients(d)
+            busy_rate = self.poll_rate(d, lambda: answers.extend(self.run_clients(d)))
         finally:
             done.set()
             thread.join(timeout=60)
@@ -245,6 +248,17 @@ class Load(unittest.TestCase):
         wait_for(lambda: count("opened") == len(pulses), timeout=5, what="every opening")
         self.assertEqual(count("closed"), len(pulses))
         self.assertIsNone(d.process.poll())
+        # The board is read as often under this load as when idle.
+        self.assertGreater(busy_rate, 0.8 * idle_rate, (busy_rate, idle_rate))
+
+    @staticmethod
+    def poll_rate(d, work):
+        """USB reads of the board per second while work runs."""
+        def reads():
+            return int(re.search(r"transfers: (\d+) reads", d.board("show", "house")).group(1))
+        before, start = reads(), time.monotonic()
+        work()
+        return (reads() - before) / (time.monotonic() - start)
 
     def test_client_that_never_reads_is_cut_off(self):
         d = Daemon(config("trusted = 127.0.0.1"))
@@ -275,7 +289,7 @@ class Load(unittest.TestCase):
             sel.register(s, selectors.EVENT_READ, [i, b""])
         for key in list(sel.get_map().values()):
             key.fileobj.send(b"echo c%d-0\n" % key.data[0])
-        deadline = time.monotonic() + 120
+        deadline = time.monotonic() + 300
         open_clients = self.CLIENTS
         try:
             while open_clients and time.monotonic() < deadline:
