@@ -188,6 +188,17 @@ class Console:
 
 # Helpers for fault tests.
 
+def poll_rate(daemon, board, work):
+    """USB reads of a simulated board per second while work() runs: the
+    daemon's polling pace, to hold against the idle pace."""
+    def reads():
+        shown = daemon.board("show", board)
+        return int(re.search(r"transfers: (\d+) reads", shown).group(1))
+    before, start = reads(), time.monotonic()
+    work()
+    return (reads() - before) / (time.monotonic() - start)
+
+
 def parse_ini(text):
     """Parses the configuration file format strictly enough to notice a
     damaged file: {(type, name): {key: value}}; raises ValueError."""

@@ -2,7 +2,6 @@
 command lines, closing, the idle timeout, the line length cap, peers that
 vanish, and many clients at once while a board input keeps changing."""
 import os
-import re
 import selectors
 import socket
 import struct
@@ -10,7 +9,7 @@ import threading
 import time
 import unittest
 
-from harness import Daemon, finish, wait_for
+from harness import Daemon, finish, poll_rate, wait_for
 
 CONFIG = """[general]
 log = {dir}/hovantra.log
@@ -207,7 +206,7 @@ class Load(unittest.TestCase):
         self.addCleanup(finish, d)
         d.board("add", "house", "1:1:1")
         d.start()
-        idle_rate = self.poll_rate(d, lambda: time.sleep(2))
+        idle_rate = poll_rate(d, "house", lambda: time.sleep(2))
         done = threading.Event()
         pulses = []
         failures = []
@@ -236,7 +235,7 @@ class Load(unittest.TestCase):
         thread.start()
         answers = []
         try:
-            busy_rate = self.poll_rate(d, lambda: answers.extend(self.run_clients(d)))
+            busy_rate = poll_rate(d, "house", lambda: answers.extend(self.run_clients(d)))
         finally:
             done.set()
             thread.join(timeout=60)
@@ -250,15 +249,6 @@ class Load(unittest.TestCase):
         self.assertIsNone(d.process.poll())
         # The board is read as often under this load as when idle.
         self.assertGreater(busy_rate, 0.8 * idle_rate, (busy_rate, idle_rate))
-
-    @staticmethod
-    def poll_rate(d, work):
-        """USB reads of the board per second while work runs."""
-        def reads():
-            return int(re.search(r"transfers: (\d+) reads", d.board("show", "house")).group(1))
-        before, start = reads(), time.monotonic()
-        work()
-        return (reads() - before) / (time.monotonic() - start)
 
     def test_client_that_never_reads_is_cut_off(self):
         d = Daemon(config("trusted = 127.0.0.1"))
