@@ -135,16 +135,21 @@ class Daemon:
         return Console(self.console_port)
 
 
+def connect(port, timeout=10.0):
+    """A connection to a local port.  The console and the web server start
+    listening just after the "starting in the mode" line, so a refused
+    connection is retried until the deadline."""
+    def attempt():
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=10)
+        except ConnectionRefusedError:
+            return None
+    return wait_for(attempt, timeout, "port %d to listen" % port)
+
+
 class Console:
     def __init__(self, port, timeout=10.0):
-        # The console starts listening just after the "starting in the mode"
-        # line, so a refused connection is retried until the deadline.
-        def attempt():
-            try:
-                return socket.create_connection(("127.0.0.1", port), timeout=10)
-            except ConnectionRefusedError:
-                return None
-        self.sock = wait_for(attempt, timeout, "the console to listen")
+        self.sock = connect(port, timeout)
         self.buffer = b""
 
     def send(self, text):
