@@ -147,6 +147,19 @@ def connect(port, timeout=10.0):
     return wait_for(attempt, timeout, "port %d to listen" % port)
 
 
+def http_get(port, path, headers=""):
+    """The whole answer to one GET: the server closes after each answer.
+    headers are extra header lines, each ending in CR LF."""
+    with connect(port) as s:
+        s.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n%s\r\n" % (path, headers)).encode())
+        data = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return data
+            data += chunk
+
+
 class Console:
     def __init__(self, port, timeout=10.0):
         self.sock = connect(port, timeout)

@@ -7,7 +7,7 @@ import socket
 import time
 import unittest
 
-from harness import Daemon, poll_rate, rss_kib, wait_for
+from harness import Daemon, http_get, poll_rate, rss_kib, wait_for
 
 CONFIG = """[general]
 log = {dir}/hovantra.log
@@ -59,17 +59,6 @@ def open_connection(port):
     s.setblocking(False)
     s.connect_ex(("127.0.0.1", port))
     return s
-
-
-def http_get(port, path, timeout=10):
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path).encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return data
-            data += chunk
 
 
 class HostileWebClients(unittest.TestCase):

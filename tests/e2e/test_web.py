@@ -11,7 +11,7 @@ import urllib.error
 import urllib.parse
 import urllib.request
 
-from harness import Daemon, connect
+from harness import Daemon, connect, http_get
 
 CONFIG = """[general]
 log = {dir}/hovantra.log
@@ -48,23 +48,14 @@ def md5(text):
 
 
 class Client:
-    """One connection per request, as the server closes after each answer."""
+    """Answers taken apart into status, headers and body."""
 
     def __init__(self, port):
         self.port = port
 
     def get(self, path="/", authorization=None):
-        head = "GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n" % path
-        if authorization:
-            head += "Authorization: %s\r\n" % authorization
-        with connect(self.port) as s:
-            s.sendall((head + "\r\n").encode())
-            data = b""
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                data += chunk
+        extra = "Authorization: %s\r\n" % authorization if authorization else ""
+        data = http_get(self.port, path, extra)
         head, _, body = data.partition(b"\r\n\r\n")
         lines = head.decode().split("\r\n")
         status = int(lines[0].split()[1])
