@@ -26,6 +26,7 @@
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"
 #include "web/web_server.h"
+#include "web/web_variables.h"
 
 #ifndef HOVANTRA_BUILDER
 #define HOVANTRA_BUILDER "unknown"
@@ -118,6 +119,7 @@ int main(int argc, char **argv) {
 
   SetEventSink(ProcessEvent);
   RegisterSystemVariables(MainSubstitution());
+  SetWebSharedVariables(RegisterSystemVariables);
   temp_sensors_configure();
 
   OVKEventSelector *selector = new OVKEventSelector;

@@ -28,6 +28,18 @@ const char kBase[] =
     "event = arming %*%\n"
     "response = armed(%*%)\n";
 
+// Stands in for the system variables the daemon hands over; the pages here
+// only need %sysname%.
+class SystemName : public ScriptSubstitutionSingleName {
+ public:
+  SystemName() : ScriptSubstitutionSingleName("sysname") {}
+  ScriptVariable Text() override { return GeneralName(); }
+};
+
+void AddSystemName(ScriptSubstitution &engine) {
+  engine.AddVariable(new SystemName);
+}
+
 class WebServerTest : public ::testing::Test {
  protected:
   ~WebServerTest() override {
@@ -42,6 +54,7 @@ class WebServerTest : public ::testing::Test {
     config.insert(config.find("[command"), webserver_extra);
     log_.Dir().Write("web.ini", config + pages);
     ASSERT_TRUE(LoadConfiguration(log_.Dir().File("web.ini")));
+    SetWebSharedVariables(AddSystemName);
     StartWebServer(&selector_);
     ASSERT_NE(nullptr, TheWebServer());
     port_ = TheWebServer()->BoundPort();

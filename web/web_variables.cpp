@@ -4,15 +4,17 @@
 
 #include "config/configuration.h"
 #include "core/log.h"
-#include "fsm/system_variables.h"
 
 static ScriptVariable g_command_response;
 static std::unique_ptr<ScriptSubstitution> g_engine;
+static SharedVariables g_shared_variables = nullptr;
+
+void SetWebSharedVariables(SharedVariables add) { g_shared_variables = add; }
 
 ScriptSubstitution &WebPageEngine() {
   if (!g_engine) {
     g_engine.reset(new ScriptSubstitution('%'));
-    RegisterSystemVariables(*g_engine);
+    if (g_shared_variables) g_shared_variables(*g_engine);
     g_engine->AddVariable(
         new ScriptSubstitutionScrVar("cmdresponse", g_command_response));
     g_engine->AddVariable(new WebSubVar);
@@ -28,6 +30,7 @@ ScriptVariable &CommandResponseText() { return g_command_response; }
 
 void ResetWebPageEngine() {
   g_engine.reset();
+  g_shared_variables = nullptr;
   g_command_response = ScriptVariable();
 }
 
