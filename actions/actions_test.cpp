@@ -7,7 +7,7 @@
 #include "config/state_file.h"
 #include "core/event_selector.h"
 #include "core/event_sink.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "actions/command_resolution.h"
 #include "config/configuration.h"
 #include "core/event_sink.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "devices/devices.h"
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "actions/actions.h"
-#include "devices/test_boards.h"
+#include "devices/boards_test_support.h"
 
 namespace {
 

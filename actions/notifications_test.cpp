@@ -11,7 +11,7 @@
 
 #include "config/configuration.h"
 #include "core/child_process.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "sms/sms_send.h"
 #include "subst/substitution.h"
 

@@ -3,21 +3,23 @@
 # file never needs an edit here.
 #
 #   hovantra_library(NAME DEPS other_lib ... [EXTRA_LIBS system_lib ...]
-#                    [INCLUDES dir ...] [TEST_LIBS lib ...])
+#                    [INCLUDES dir ...] [TEST_LIBS lib ...] [PROGRAM name])
 #
-# Library NAME is built from every *.cpp in the folder except *_test.cpp and
-# the files listed in the folder's HOVANTRA_EXCLUDE variable; the test binary
-# NAME_test links NAME and GoogleTest and is registered with CTest.
+# Library NAME is built from every *.cpp in the folder except the tests, the
+# test support and main.cpp.  *_test_support.cpp files make NAME_test_support,
+# which the folder's tests link and the tests of folders above may name in
+# TEST_LIBS.  The test binary NAME_test links NAME and GoogleTest and is
+# registered with CTest.  PROGRAM builds the executable name from main.cpp
+# into the top of the build tree.
 function(hovantra_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXTRA_LIBS;TEST_LIBS;INCLUDES" ${ARGN})
-  file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  cmake_parse_arguments(ARG "" "PROGRAM" "DEPS;EXTRA_LIBS;TEST_LIBS;INCLUDES" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  file(GLOB all_sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  file(GLOB test_sources CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  file(GLOB support_sources CONFIGURE_DEPENDS ${dir}/*_test_support.cpp)
   set(lib_sources ${all_sources})
-  if(test_sources)
-    list(REMOVE_ITEM lib_sources ${test_sources})
-  endif()
-  foreach(excluded ${HOVANTRA_EXCLUDE})
-    list(REMOVE_ITEM lib_sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  foreach(other ${test_sources} ${support_sources} ${dir}/main.cpp)
+    list(REMOVE_ITEM lib_sources ${other})
   endforeach()
   if(lib_sources)
     add_library(${name} STATIC ${lib_sources})
@@ -28,12 +30,24 @@ function(hovantra_library name)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR} ${ARG_INCLUDES})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS} ${ARG_EXTRA_LIBS})
   endif()
+  if(support_sources)
+    add_library(${name}_test_support STATIC ${support_sources})
+    target_link_libraries(${name}_test_support PUBLIC ${name} GTest::gtest)
+  endif()
   if(test_sources)
     add_executable(${name}_test ${test_sources})
     target_link_libraries(${name}_test PRIVATE ${name} ${ARG_TEST_LIBS} GTest::gtest GTest::gtest_main)
+    if(support_sources)
+      target_link_libraries(${name}_test PRIVATE ${name}_test_support)
+    endif()
     add_test(NAME ${name}_test COMMAND ${name}_test)
     set_tests_properties(${name}_test PROPERTIES
       ENVIRONMENT "HOVANTRA_BUILD_DIR=${PROJECT_BINARY_DIR};HOVANTRA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
       TIMEOUT 600)
+  endif()
+  if(ARG_PROGRAM)
+    add_executable(${ARG_PROGRAM} ${dir}/main.cpp)
+    target_link_libraries(${ARG_PROGRAM} PRIVATE ${name})
+    set_target_properties(${ARG_PROGRAM} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
   endif()
 endfunction()

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 
 namespace {
 

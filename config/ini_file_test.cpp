@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "util/script_variable.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "config/configuration.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "config/configuration.h"
 #include "console/console_server.h"
-#include "core/test_log.h"
-#include "net/test_loop.h"
+#include "core/log_test_support.h"
+#include "net/loop_test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 
 TEST(Log, LinesAreNumberedAndStamped) {
   TestLog log;

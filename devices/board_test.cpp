@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "devices/cloexec_scan.h"
-#include "devices/test_boards.h"
+#include "devices/boards_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "core/event_selector.h"
 #include "devices/device_poller.h"
 #include "devices/device_record.h"
-#include "devices/test_boards.h"
+#include "devices/boards_test_support.h"
 #include "temp/temp_sensors.h"
 
 namespace {

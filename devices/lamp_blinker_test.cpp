@@ -1,6 +1,6 @@
 #include "devices/lamp_blinker.h"
 
-#include "devices/test_boards.h"
+#include "devices/boards_test_support.h"
 
 namespace {
 

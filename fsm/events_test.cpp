@@ -3,7 +3,7 @@
 #include "actions/actions.h"
 #include "config/state_file.h"
 #include "core/log.h"
-#include "fsm/fsm_fixture_test.h"
+#include "fsm/fsm_test_support.h"
 #include "fsm/states.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "config/state_file.h"
 #include "core/event_selector.h"
 #include "fsm/events.h"
-#include "fsm/fsm_fixture_test.h"
+#include "fsm/fsm_test_support.h"
 #include "fsm/timeout_transit.h"
 
 namespace {

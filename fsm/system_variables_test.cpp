@@ -11,7 +11,7 @@
 #include "devices/devices.h"
 #include "devices/sim_board.h"
 #include "fsm/events.h"
-#include "fsm/fsm_fixture_test.h"
+#include "fsm/fsm_test_support.h"
 #include "fsm/states.h"
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"

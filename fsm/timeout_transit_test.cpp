@@ -2,7 +2,7 @@
 
 #include "core/event_selector.h"
 #include "fsm/events.h"
-#include "fsm/fsm_fixture_test.h"
+#include "fsm/fsm_test_support.h"
 #include "fsm/states.h"
 
 namespace {

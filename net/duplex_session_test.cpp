@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/test_log.h"
-#include "net/test_loop.h"
+#include "core/log_test_support.h"
+#include "net/loop_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <regex>
 #include <string>
 
-#include "net/test_loop.h"
+#include "net/loop_test_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/test_loop.h"
+#include "net/loop_test_support.h"
 
 namespace {
 

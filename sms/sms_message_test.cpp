@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sms/sms_message.h"
-#include "sms/sms_test_fixture.h"
+#include "sms/spool_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sms/sms_message.h"
-#include "sms/sms_test_fixture.h"
+#include "sms/spool_test_support.h"
 #include "sms/sms_text.h"
 
 namespace {

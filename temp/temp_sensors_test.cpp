@@ -8,7 +8,7 @@
 #include "config/configuration.h"
 #include "config/state_file.h"
 #include "core/event_sink.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "subst/substitution.h"
 
 typedef std::vector<std::string> Lines;

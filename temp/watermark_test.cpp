@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "temp/temp_sensor.h"
 
 TEST(WatermarkTest, ParsesLinesWithTrimmedFields) {

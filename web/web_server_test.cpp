@@ -7,9 +7,9 @@
 
 #include "actions/actions.h"
 #include "config/configuration.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "net/digest_auth.h"
-#include "net/test_loop.h"
+#include "net/loop_test_support.h"
 #include "web/page_serving.h"
 #include "web/web_variables.h"
 

@@ -1,8 +1,8 @@
 // Test support: simulated boards in a fresh directory that the board
 // library is pointed at, the log captured, and the configuration and state
 // file loaded from texts.
-#ifndef HOVANTRA_DEVICES_TEST_BOARDS_H
-#define HOVANTRA_DEVICES_TEST_BOARDS_H
+#ifndef HOVANTRA_DEVICES_BOARDS_TEST_SUPPORT_H
+#define HOVANTRA_DEVICES_BOARDS_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "config/configuration.h"
 #include "config/state_file.h"
 #include "core/event_sink.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "devices/board.h"
 #include "devices/devices.h"
 #include "devices/sim_board.h"

@@ -1,7 +1,7 @@
 // Test support: a temporary directory with the log opened inside it, and
 // access to the log's lines without their "Mon DD HH:MM:SS  [N] " prefix.
-#ifndef HOVANTRA_CORE_TEST_LOG_H
-#define HOVANTRA_CORE_TEST_LOG_H
+#ifndef HOVANTRA_CORE_LOG_TEST_SUPPORT_H
+#define HOVANTRA_CORE_LOG_TEST_SUPPORT_H
 
 #include <unistd.h>
 

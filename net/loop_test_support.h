@@ -1,7 +1,7 @@
 // Test support: drives an OVKEventSelector until a condition holds, and a
 // plain client end of a connection that collects what the peer sends.
-#ifndef HOVANTRA_NET_TEST_LOOP_H
-#define HOVANTRA_NET_TEST_LOOP_H
+#ifndef HOVANTRA_NET_LOOP_TEST_SUPPORT_H
+#define HOVANTRA_NET_LOOP_TEST_SUPPORT_H
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Test support: a spool of temporary directories named by a freshly loaded
 // configuration, with the log captured and the send clock fixed.
-#ifndef HOVANTRA_SMS_SMS_TEST_FIXTURE_H
-#define HOVANTRA_SMS_SMS_TEST_FIXTURE_H
+#ifndef HOVANTRA_SMS_SPOOL_TEST_SUPPORT_H
+#define HOVANTRA_SMS_SPOOL_TEST_SUPPORT_H
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "config/configuration.h"
-#include "core/test_log.h"
+#include "core/log_test_support.h"
 #include "sms/sms_send.h"
 
 class SpoolTest : public testing::Test {

@@ -1,4 +1,4 @@
-#include "fsm/fsm_fixture_test.h"
+#include "fsm/fsm_test_support.h"
 
 #include <cstdio>
 #include <cstdlib>

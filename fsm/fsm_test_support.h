@@ -1,8 +1,8 @@
 // Shared set-up of the state machine tests: a temporary directory with a
 // configuration, a log and a state file, the main engine filled with the
 // system variables, and events routed back into ProcessEvent.
-#ifndef HOVANTRA_FSM_FSM_FIXTURE_TEST_H
-#define HOVANTRA_FSM_FSM_FIXTURE_TEST_H
+#ifndef HOVANTRA_FSM_FSM_TEST_SUPPORT_H
+#define HOVANTRA_FSM_FSM_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
