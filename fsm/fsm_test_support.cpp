@@ -16,17 +16,10 @@
 #include "devices/lamp_blinker.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
-#include "fsm/system_variables.h"
 #include "fsm/timeout_transit.h"
-#include "subst/substitution.h"
 #include "temp/temp_sensors.h"
 
 FsmTest::FsmTest() {
-  static bool registered = false;
-  if (!registered) {
-    RegisterSystemVariables(MainSubstitution());
-    registered = true;
-  }
   char tmpl[] = "/tmp/fsm_test_XXXXXX";
   dir_ = mkdtemp(tmpl);
   ResetLog();

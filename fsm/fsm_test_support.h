@@ -1,6 +1,6 @@
 // Shared set-up of the state machine tests: a temporary directory with a
-// configuration, a log and a state file, the main engine filled with the
-// system variables, and events routed back into ProcessEvent.
+// configuration, a log and a state file, and events routed back into
+// ProcessEvent.
 #ifndef HOVANTRA_FSM_FSM_TEST_SUPPORT_H
 #define HOVANTRA_FSM_FSM_TEST_SUPPORT_H
 

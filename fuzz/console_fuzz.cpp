@@ -18,7 +18,7 @@
 #include "devices/lamp_blinker.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
-#include "fsm/system_variables.h"
+#include "daemon/system_variables.h"
 #include "fuzz/fuzz_support.h"
 #include "subst/substitution.h"
 

@@ -2,8 +2,8 @@
 // devices_report, onewire_report, full_report, date, ?name, line:...,
 // temp:..., stateof:... (registered in that order, so asked in reverse).
 // Every value is computed at the moment of the lookup.
-#ifndef HOVANTRA_FSM_SYSTEM_VARIABLES_H
-#define HOVANTRA_FSM_SYSTEM_VARIABLES_H
+#ifndef HOVANTRA_DAEMON_SYSTEM_VARIABLES_H
+#define HOVANTRA_DAEMON_SYSTEM_VARIABLES_H
 
 #include <ctime>
 

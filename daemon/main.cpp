@@ -21,7 +21,7 @@
 #include "devices/devices.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
-#include "fsm/system_variables.h"
+#include "daemon/system_variables.h"
 #include "sms/smscmd_poller.h"
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"

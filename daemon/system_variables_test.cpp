@@ -1,4 +1,4 @@
-#include "fsm/system_variables.h"
+#include "daemon/system_variables.h"
 
 #include <sys/stat.h>
 
@@ -18,11 +18,22 @@
 
 namespace {
 
+// The state machine fixture with the main engine holding the system
+// variables, as start-up leaves it.
+class SystemVariablesTest : public FsmTest {
+ protected:
+  SystemVariablesTest() {
+    ResetMainSubstitution();
+    RegisterSystemVariables(MainSubstitution());
+  }
+  ~SystemVariablesTest() override { ResetMainSubstitution(); }
+};
+
 std::string Expand(const char *text) {
   return MainSubstitution().Process(text).Str();
 }
 
-TEST_F(FsmTest, DateFormat) {
+TEST_F(SystemVariablesTest, DateFormat) {
   const char *old = getenv("TZ");
   std::string saved = old ? old : "";
   setenv("TZ", "UTC", 1);
@@ -39,7 +50,7 @@ TEST_F(FsmTest, DateFormat) {
   EXPECT_TRUE(expanded == before || expanded == after) << expanded;
 }
 
-TEST_F(FsmTest, StateAndReports) {
+TEST_F(SystemVariablesTest, StateAndReports) {
   Configure("[general]\nname = garage\n");
   SetState("security.armed", false);
   EXPECT_EQ(Expand("%sysname%"), "garage");
@@ -59,7 +70,7 @@ TEST_F(FsmTest, StateAndReports) {
   EXPECT_EQ(Expand("%sysname%"), "unnamed_hovantra");
 }
 
-TEST_F(FsmTest, RunTimeVariables) {
+TEST_F(SystemVariablesTest, RunTimeVariables) {
   Configure(
       "[variable target]\nenable = yes\n"
       "[variable mode]\nenable = yes\ndefault = auto\n"
@@ -80,7 +91,7 @@ TEST_F(FsmTest, RunTimeVariables) {
   EXPECT_EQ(engine.Process("%?hidden% %?target%"), "older 21");
 }
 
-TEST_F(FsmTest, LinesAndTemperaturesWithoutHardware) {
+TEST_F(SystemVariablesTest, LinesAndTemperaturesWithoutHardware) {
   Configure("");
   // An unknown line takes the fourth text, or nothing without one.
   EXPECT_EQ(Expand("[%line:pump:ON:OFF:??%]"), "[??]");
@@ -95,7 +106,7 @@ TEST_F(FsmTest, LinesAndTemperaturesWithoutHardware) {
   EXPECT_EQ(Expand("[%temp:boiler%]"), "[]");
 }
 
-TEST_F(FsmTest, LineStatesOfASimulatedBoard) {
+TEST_F(SystemVariablesTest, LineStatesOfASimulatedBoard) {
   std::string boards = dir_ + "/boards";
   ASSERT_EQ(mkdir(boards.c_str(), 0700), 0);
   setenv("HOVANTRA_SIMULATED_BOARDS", boards.c_str(), 1);
@@ -128,7 +139,7 @@ TEST_F(FsmTest, LineStatesOfASimulatedBoard) {
   unsetenv("HOVANTRA_SIMULATED_BOARDS");
 }
 
-TEST_F(FsmTest, TemperatureOfAConfiguredSensor) {
+TEST_F(SystemVariablesTest, TemperatureOfAConfiguredSensor) {
   Configure("[temp_sensor boiler]\nid = 0000000000000001\nreport = yes\n");
   temp_sensors_configure();
   EXPECT_EQ(Expand("[%temp:boiler%]"), "[]");  // no reading yet

@@ -1,4 +1,4 @@
-#include "fsm/system_variables.h"
+#include "daemon/system_variables.h"
 
 #include "config/configuration.h"
 #include "config/state_file.h"
