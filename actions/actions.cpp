@@ -7,6 +7,7 @@
 #include "config/state_file.h"
 #include "core/event_sink.h"
 #include "core/log.h"
+#include "core/process_state.h"
 #include "devices/devices.h"
 
 ActionState &TheActionState() {
@@ -94,3 +95,6 @@ void ResetActions() {
   state.restart = false;
   state.loop = nullptr;
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kActions, ResetActions);

@@ -8,6 +8,7 @@
 #include "core/event_selector.h"
 #include "core/event_sink.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 
 namespace {
 
@@ -18,17 +19,10 @@ class ActionsTest : public ::testing::Test {
  protected:
   ActionsTest() {
     raised.clear();
-    ResetActions();
-    ResetConfiguration();
-    ResetStateFile();
+    ResetProcessState();
     SetEventSink(Capture);
   }
-  ~ActionsTest() override {
-    ResetActions();
-    ResetStateFile();
-    ResetConfiguration();
-    SetEventSink(nullptr);
-  }
+  ~ActionsTest() override { ResetProcessState(); }
   void Configure(const std::string &ini) {
     log.Dir().Write("test.ini", ini);
     ASSERT_TRUE(LoadConfiguration(log.Dir().File("test.ini")));

@@ -7,6 +7,7 @@
 #include "config/configuration.h"
 #include "core/event_sink.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "devices/devices.h"
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"
@@ -74,16 +75,10 @@ const char kConfig[] =
 class CommandTest : public ::testing::Test {
  protected:
   CommandTest() { Setup(kConfig); }
-  ~CommandTest() override {
-    ResetActions();
-    ResetConfiguration();
-    SetEventSink(nullptr);
-  }
+  ~CommandTest() override { ResetProcessState(); }
   void Setup(const std::string &ini) {
     raised.clear();
-    ResetActions();
-    ResetMainSubstitution();
-    ResetConfiguration();
+    ResetProcessState();
     SetEventSink(Capture);
     log.Dir().Write("test.ini", ini);
     ASSERT_TRUE(LoadConfiguration(log.Dir().File("test.ini")));

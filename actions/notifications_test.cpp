@@ -12,6 +12,7 @@
 #include "config/configuration.h"
 #include "core/child_process.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "sms/sms_send.h"
 #include "subst/substitution.h"
 
@@ -29,17 +30,12 @@ std::string OutName(long counter) {
 class NotificationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetMainSubstitution();
-    ResetSmsSend();
+    ResetProcessState();
     SetSmsClock(FixedClock);
     mkdir(Dir("out").c_str(), 0755);
     mkdir(Dir("comp").c_str(), 0755);
   }
-  void TearDown() override {
-    ResetSmsSend();
-    ResetConfiguration();
-    ResetMainSubstitution();
-  }
+  void TearDown() override { ResetProcessState(); }
   std::string Dir(const std::string &name) { return log_.Dir().File(name); }
   void Configure(const std::string &sections) {
     std::string ini = "[sms]\noutgoing = " + Dir("out") +

@@ -24,10 +24,10 @@
 #include "core/event_selector.h"
 #include "core/event_sink.h"
 #include "core/log.h"
-#include "devices/lamp_blinker.h"
+#include "core/process_state.h"
+#include "daemon/system_variables.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
-#include "fsm/system_variables.h"
 #include "subst/substitution.h"
 
 namespace {
@@ -73,17 +73,10 @@ void WriteConfiguration(const std::string &path, long n) {
 class System {
  public:
   System(long n, bool state_file) : dir_(TempDir()) {
-    static bool registered = false;
-    if (!registered) {
-      RegisterSystemVariables(MainSubstitution());
-      registered = true;
-    }
     ResetLog();
     OpenLogFile("/dev/null");
-    ResetConfiguration();
-    ResetStateFile();
-    ResetActions();
-    ResetStateMachines();
+    ResetProcessState();
+    RegisterSystemVariables(MainSubstitution());
     SetEventSink(&ProcessEvent);
     std::string ini = dir_ + "/hovantra.ini";
     WriteConfiguration(ini, n);
@@ -103,13 +96,8 @@ class System {
   }
 
   ~System() {
-    lamp_blinker_destroy();
-    ResetStateMachines();
-    ResetActions();
-    ResetStateFile();
-    ResetConfiguration();
+    ResetProcessState();
     ResetLog();
-    SetEventSink(nullptr);
     std::string cmd = "rm -rf '" + dir_ + "'";
     if (system(cmd.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir_.c_str());
   }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/log.h"
+#include "core/process_state.h"
 
 static std::unique_ptr<IniFile> the_configuration;
 static ScriptVariable configuration_path("");
@@ -26,6 +27,9 @@ void ResetConfiguration() {
   the_configuration.reset();
   configuration_path = "";
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kConfig, ResetConfiguration);
 
 static ScriptVariable FromText(const char *text) {
   return text ? ScriptVariable(text) : ScriptVariable::Absent();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ class ConfigTest : public ::testing::Test {
     log_.Dir().Write("h.ini", text);
     ASSERT_TRUE(LoadConfiguration(log_.Dir().File("h.ini")));
   }
-  void TearDown() override { ResetConfiguration(); }
+  void TearDown() override { ResetProcessState(); }
   TestLog log_;
 };
 

@@ -12,6 +12,7 @@
 #include "config/configuration.h"
 #include "config/ini_file.h"
 #include "core/log.h"
+#include "core/process_state.h"
 
 static std::unique_ptr<IniFile> state_doc;
 static ScriptVariable state_path("");
@@ -63,6 +64,9 @@ void ResetStateFile() {
   state_doc.reset();
   state_path = "";
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kConfig, ResetStateFile);
 
 // The reader takes lines of at most 1023 bytes with their newline; a
 // longer "key = value" line would make the whole file unreadable at the

@@ -7,6 +7,7 @@
 
 #include "config/configuration.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 
 namespace {
 
@@ -19,10 +20,7 @@ class StateFileTest : public ::testing::Test {
                      "[variable off]\nenable = no\n");
     ASSERT_TRUE(LoadConfiguration(log_.Dir().File("h.ini")));
   }
-  void TearDown() override {
-    ResetStateFile();
-    ResetConfiguration();
-  }
+  void TearDown() override { ResetProcessState(); }
   std::string Path() { return log_.Dir().File("h.state"); }
   TestLog log_;
 };

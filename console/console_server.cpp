@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "console/console_session.h"
+#include "core/process_state.h"
 
 namespace {
 ConsoleServer *the_console = nullptr;
@@ -26,3 +27,6 @@ void StopConsole() {
   delete the_console;
   the_console = nullptr;
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kConsole, StopConsole);

@@ -8,16 +8,14 @@
 #include "config/configuration.h"
 #include "console/console_server.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "net/loop_test_support.h"
 
 namespace {
 
 class ConsoleTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    StopConsole();
-    ResetConfiguration();
-  }
+  void TearDown() override { ResetProcessState(); }
 
   // Loads a configuration whose console listens on an ephemeral port and
   // trusts the given networks; starts the console.

@@ -8,11 +8,15 @@
 #include <cstdlib>
 
 #include "core/log.h"
+#include "core/process_state.h"
 #include "core/restart.h"
 
 static OVKChildWaitAgent *child_wait_agent = nullptr;
 
 void SetChildWaitAgent(OVKChildWaitAgent *agent) { child_wait_agent = agent; }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kCore, [] { SetChildWaitAgent(nullptr); });
 OVKChildWaitAgent *GetChildWaitAgent() { return child_wait_agent; }
 
 OVKChildHandler::OVKChildHandler(pid_t pid, OVKChildWaitAgent *agent) : pid_(pid) {

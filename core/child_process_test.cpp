@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ class ChildProcessTest : public ::testing::Test {
     agent_.Attach(&sel_);
     SetChildWaitAgent(&agent_);
   }
-  void TearDown() override { SetChildWaitAgent(nullptr); }
+  void TearDown() override { ResetProcessState(); }
 
   TestLog log_;
   OVKEventSelector sel_;

@@ -1,12 +1,12 @@
 #include "daemon/system_variables.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <string>
 
 #include "config/configuration.h"
 #include "config/state_file.h"
+#include "core/env_test_support.h"
+#include "devices/boards_test_support.h"
 #include "devices/device_poller.h"
 #include "devices/devices.h"
 #include "devices/sim_board.h"
@@ -26,7 +26,7 @@ class SystemVariablesTest : public FsmTest {
     ResetMainSubstitution();
     RegisterSystemVariables(MainSubstitution());
   }
-  ~SystemVariablesTest() override { ResetMainSubstitution(); }
+
 };
 
 std::string Expand(const char *text) {
@@ -34,14 +34,13 @@ std::string Expand(const char *text) {
 }
 
 TEST_F(SystemVariablesTest, DateFormat) {
-  const char *old = getenv("TZ");
-  std::string saved = old ? old : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
-  // 2026-03-07 09:05:59 UTC
-  EXPECT_EQ(DateReportText(1772874359), "20260307 09:05");
-  EXPECT_EQ(DateReportText(0), "19700101 00:00");
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  {
+    ScopedEnv tz("TZ", "UTC");
+    tzset();
+    // 2026-03-07 09:05:59 UTC
+    EXPECT_EQ(DateReportText(1772874359), "20260307 09:05");
+    EXPECT_EQ(DateReportText(0), "19700101 00:00");
+  }
   tzset();
   // The minute may turn between the two readings of the clock.
   std::string before = DateReportText(time(nullptr)).Str();
@@ -107,9 +106,8 @@ TEST_F(SystemVariablesTest, LinesAndTemperaturesWithoutHardware) {
 }
 
 TEST_F(SystemVariablesTest, LineStatesOfASimulatedBoard) {
-  std::string boards = dir_ + "/boards";
-  ASSERT_EQ(mkdir(boards.c_str(), 0700), 0);
-  setenv("HOVANTRA_SIMULATED_BOARDS", boards.c_str(), 1);
+  SimulatedBoards simulated;
+  const std::string &boards = simulated.Path();
   {
     SimLock lock(boards);
     std::string err;
@@ -135,8 +133,6 @@ TEST_F(SystemVariablesTest, LineStatesOfASimulatedBoard) {
   EXPECT_NE(devices_report_text().Str().find("pump:off"), std::string::npos);
 
   delete poller;
-  devices_reset();
-  unsetenv("HOVANTRA_SIMULATED_BOARDS");
 }
 
 TEST_F(SystemVariablesTest, TemperatureOfAConfiguredSensor) {

@@ -6,14 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "config/configuration.h"
 #include "config/state_file.h"
+#include "core/env_test_support.h"
 #include "core/event_sink.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "devices/board.h"
 #include "devices/devices.h"
 #include "devices/sim_board.h"
@@ -29,22 +30,33 @@ inline void CaptureEvent(const ScriptVariable &line) {
   RaisedEvents().push_back(line.Str());
 }
 
+// A fresh directory of simulated boards that the board library uses for
+// the lifetime of the object.  On the way out every board is closed, no
+// handle may stay open, and the environment is put back.
+class SimulatedBoards {
+ public:
+  SimulatedBoards() : env_("HOVANTRA_SIMULATED_BOARDS", dir_.Path()) {
+    devices_reset();
+  }
+  ~SimulatedBoards() {
+    devices_reset();
+    EXPECT_EQ(sim_usb_open_handles(), 0);
+  }
+  const std::string &Path() const { return dir_.Path(); }
+
+ private:
+  TestDir dir_;
+  ScopedEnv env_;
+};
+
 class BoardsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    devices_reset();
-    setenv("HOVANTRA_SIMULATED_BOARDS", boards_.Path().c_str(), 1);
+    ResetProcessState();
     RaisedEvents().clear();
     SetEventSink(CaptureEvent);
   }
-  void TearDown() override {
-    devices_reset();
-    EXPECT_EQ(sim_usb_open_handles(), 0);
-    unsetenv("HOVANTRA_SIMULATED_BOARDS");
-    SetEventSink(nullptr);
-    ResetConfiguration();
-    ResetStateFile();
-  }
+  void TearDown() override { ResetProcessState(); }
 
   const std::string &Dir() const { return boards_.Path(); }
 
@@ -89,7 +101,7 @@ class BoardsTest : public ::testing::Test {
   std::string StateText() { return files_.Read("test.state"); }
 
   TestLog log_;
-  TestDir boards_;
+  SimulatedBoards boards_;
   TestDir files_;
 };
 

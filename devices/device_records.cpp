@@ -1,5 +1,6 @@
 #include "devices/device_record.h"
 
+#include "core/process_state.h"
 #include "devices/devices.h"
 
 namespace {
@@ -28,3 +29,6 @@ void devices_reset() {
   device_records_clear();
   board_reset();
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kDevices, devices_reset);

@@ -28,7 +28,6 @@ class DevicesTest : public BoardsTest {
   void TearDown() override {
     delete poller_;
     poller_ = nullptr;
-    temp_sensors_reset();
     BoardsTest::TearDown();
   }
   // Polls n times through the poller's own expiry.

@@ -1,5 +1,6 @@
 #include "devices/lamp_blinker.h"
 
+#include "core/process_state.h"
 #include "devices/devices.h"
 
 namespace {
@@ -85,3 +86,6 @@ void lamp_blinker_destroy() {
   delete g_blinker;
   g_blinker = nullptr;
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kDevices, lamp_blinker_destroy);

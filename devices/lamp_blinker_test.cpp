@@ -16,10 +16,6 @@ class LampBlinkerTest : public BoardsTest {
     devices_configure();
     lamp_blinker_create(&selector_);
   }
-  void TearDown() override {
-    lamp_blinker_destroy();
-    BoardsTest::TearDown();
-  }
   LampBlinker *B() { return lamp_blinker(); }
   unsigned Outputs() { return Get("a").outputs & (kLamp | kSound); }
   size_t Commands() { return Get("a").commands.size(); }

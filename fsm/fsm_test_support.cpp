@@ -6,41 +6,28 @@
 #include <regex>
 #include <sstream>
 
-#include "actions/actions.h"
 #include "config/configuration.h"
 #include "config/state_file.h"
 #include "core/event_selector.h"
 #include "core/event_sink.h"
 #include "core/log.h"
-#include "devices/devices.h"
-#include "devices/lamp_blinker.h"
+#include "core/process_state.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
 #include "fsm/timeout_transit.h"
-#include "temp/temp_sensors.h"
 
 FsmTest::FsmTest() {
   char tmpl[] = "/tmp/fsm_test_XXXXXX";
   dir_ = mkdtemp(tmpl);
   ResetLog();
   OpenLogFile((dir_ + "/log").c_str());
-  ResetConfiguration();
-  ResetStateFile();
-  ResetActions();
-  ResetStateMachines();
+  ResetProcessState();
   SetEventSink(&ProcessEvent);
 }
 
 FsmTest::~FsmTest() {
-  lamp_blinker_destroy();
-  temp_sensors_reset();
-  devices_reset();
-  ResetStateMachines();
-  ResetActions();
-  ResetStateFile();
-  ResetConfiguration();
+  ResetProcessState();
   ResetLog();
-  SetEventSink(nullptr);
   std::string cmd = "rm -rf '" + dir_ + "'";
   if (system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
 }

@@ -1,6 +1,7 @@
 // Start-up of the state machines and their process-wide state.
 #include "config/configuration.h"
 #include "config/state_file.h"
+#include "core/process_state.h"
 #include "devices/lamp_blinker.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
@@ -27,3 +28,6 @@ void ResetStateMachines() {
   CurrentStates() = StatesSet();
   the_loop = nullptr;
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kFsm, ResetStateMachines);

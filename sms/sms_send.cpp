@@ -12,6 +12,7 @@
 
 #include "config/configuration.h"
 #include "core/log.h"
+#include "core/process_state.h"
 #include "sms/sms_message.h"
 
 namespace {
@@ -110,6 +111,9 @@ void ResetSmsSend() {
   clock_source = SystemClock;
   name_counter = 0;
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kSms, ResetSmsSend);
 
 int sms_send(const ScriptVariable &to, const ScriptVariable &text) {
   SmsMessage message;

@@ -15,6 +15,7 @@
 
 #include "config/configuration.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "sms/sms_send.h"
 
 class SpoolTest : public testing::Test {
@@ -23,17 +24,14 @@ class SpoolTest : public testing::Test {
   static long FixedClock() { return 1700000123; }
 
   void SetUp() override {
+    ResetProcessState();
     for (const char *d : {"in", "out", "comp", "done", "failed"})
       mkdir(Dir(d).c_str(), 0755);
     LoadSpoolConfig("");
-    ResetSmsSend();
     SetSmsClock(FixedClock);
     log_.Clear();
   }
-  void TearDown() override {
-    ResetSmsSend();
-    ResetConfiguration();
-  }
+  void TearDown() override { ResetProcessState(); }
 
   // Loads a configuration with the five spool directories and extra lines.
   void LoadSpoolConfig(const std::string &extra) {

@@ -1,5 +1,7 @@
 #include "subst/substitution.h"
 
+#include "core/process_state.h"
+
 #include <string>
 
 void ScriptSubstitution::AddVariable(Var *v) {
@@ -72,3 +74,6 @@ void ResetMainSubstitution() {
   MainSubstitution().Clear();
   MainSubstitution().SetDelimiter('%');
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kSubst, ResetMainSubstitution);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/log.h"
+#include "core/process_state.h"
 #include "temp/temp_sensor.h"
 
 // Values the boards send when a conversion failed.
@@ -20,6 +21,9 @@ void temp_sensors_reset() {
   std::unique_ptr<TempSensor> &list = TempSensorList();
   while (list) list = std::move(list->next);
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kTemp, temp_sensors_reset);
 
 void temp_sensors_start() {
   for (TempSensor *s = TempSensorList().get(); s; s = s->next.get()) {

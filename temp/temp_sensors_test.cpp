@@ -9,6 +9,7 @@
 #include "config/state_file.h"
 #include "core/event_sink.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "subst/substitution.h"
 
 typedef std::vector<std::string> Lines;
@@ -35,17 +36,11 @@ static void CaptureEvent(const ScriptVariable &line) {
 class TempSensorsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ResetProcessState();
     Events().clear();
     SetEventSink(&CaptureEvent);
-    ResetMainSubstitution();
   }
-  void TearDown() override {
-    temp_sensors_reset();
-    ResetConfiguration();
-    ResetStateFile();
-    ResetMainSubstitution();
-    SetEventSink(nullptr);
-  }
+  void TearDown() override { ResetProcessState(); }
 
   // Loads the configuration and (when given) the state file, then
   // configures the sensors; the log then holds only what configuring said.

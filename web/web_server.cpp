@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include "config/configuration.h"
+#include "core/process_state.h"
 #include "web/http_server_session.h"
 #include "web/long_web_session.h"
 
@@ -37,3 +38,6 @@ void StopWebServer() {
   delete g_web_server;
   g_web_server = nullptr;
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kWeb, StopWebServer);

@@ -8,6 +8,7 @@
 #include "actions/actions.h"
 #include "config/configuration.h"
 #include "core/log_test_support.h"
+#include "core/process_state.h"
 #include "net/digest_auth.h"
 #include "net/loop_test_support.h"
 #include "web/page_serving.h"
@@ -42,12 +43,7 @@ void AddSystemName(ScriptSubstitution &engine) {
 
 class WebServerTest : public ::testing::Test {
  protected:
-  ~WebServerTest() override {
-    StopWebServer();
-    ResetWebPageEngine();
-    ResetActions();
-    ResetConfiguration();
-  }
+  ~WebServerTest() override { ResetProcessState(); }
 
   void Start(const std::string &pages, const std::string &webserver_extra = "") {
     std::string config = kBase;

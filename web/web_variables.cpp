@@ -4,6 +4,7 @@
 
 #include "config/configuration.h"
 #include "core/log.h"
+#include "core/process_state.h"
 
 static ScriptVariable g_command_response;
 static std::unique_ptr<ScriptSubstitution> g_engine;
@@ -33,6 +34,9 @@ void ResetWebPageEngine() {
   g_shared_variables = nullptr;
   g_command_response = ScriptVariable();
 }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kWeb, ResetWebPageEngine);
 
 // Depth of %html:% expansions in progress, and whether the current outermost
 // one already hit the bound (then every further fragment gives nothing, so
