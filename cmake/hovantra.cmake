@@ -3,20 +3,30 @@
 # file never needs an edit here.
 #
 #   hovantra_library(NAME DEPS other_lib ... [EXTRA_LIBS system_lib ...]
-#                    [INCLUDES dir ...] [TEST_LIBS lib ...] [PROGRAM name])
+#                    [INCLUDES dir ...] [TEST_LIBS lib ...] [PROGRAM name]
+#                    [SUBDIRS dir ...])
 #
-# Library NAME is built from every *.cpp in the folder except the tests, the
-# test support and main.cpp.  *_test_support.cpp files make NAME_test_support,
+# Library NAME is built from every *.cpp in the folder (and in its SUBDIRS)
+# except the tests, the test support and main.cpp.  *_test_support.cpp files make NAME_test_support,
 # which the folder's tests link and the tests of folders above may name in
 # TEST_LIBS.  The test binary NAME_test links NAME and GoogleTest and is
 # registered with CTest.  PROGRAM builds the executable name from main.cpp
 # into the top of the build tree.
 function(hovantra_library name)
-  cmake_parse_arguments(ARG "" "PROGRAM" "DEPS;EXTRA_LIBS;TEST_LIBS;INCLUDES" ${ARGN})
+  cmake_parse_arguments(ARG "" "PROGRAM" "DEPS;EXTRA_LIBS;TEST_LIBS;INCLUDES;SUBDIRS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
-  file(GLOB all_sources CONFIGURE_DEPENDS ${dir}/*.cpp)
-  file(GLOB test_sources CONFIGURE_DEPENDS ${dir}/*_test.cpp)
-  file(GLOB support_sources CONFIGURE_DEPENDS ${dir}/*_test_support.cpp)
+  set(all_sources)
+  set(test_sources)
+  set(support_sources)
+  foreach(source_dir ${dir} ${ARG_SUBDIRS})
+    get_filename_component(source_dir ${source_dir} ABSOLUTE BASE_DIR ${dir})
+    file(GLOB found CONFIGURE_DEPENDS ${source_dir}/*.cpp)
+    list(APPEND all_sources ${found})
+    file(GLOB found CONFIGURE_DEPENDS ${source_dir}/*_test.cpp)
+    list(APPEND test_sources ${found})
+    file(GLOB found CONFIGURE_DEPENDS ${source_dir}/*_test_support.cpp)
+    list(APPEND support_sources ${found})
+  endforeach()
   set(lib_sources ${all_sources})
   foreach(other ${test_sources} ${support_sources} ${dir}/main.cpp)
     list(REMOVE_ITEM lib_sources ${other})

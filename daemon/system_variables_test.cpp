@@ -9,7 +9,7 @@
 #include "devices/boards_test_support.h"
 #include "devices/device_poller.h"
 #include "devices/devices.h"
-#include "devices/sim_board.h"
+#include "devices/usb/sim_board.h"
 #include "fsm/events.h"
 #include "fsm/fsm_test_support.h"
 #include "fsm/states.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "devices/cloexec_scan.h"
-#include "devices/usb_seam.h"
+#include "devices/usb/usb_seam.h"
 
 // Two spellings of the one maker, both found on shipped boards.
 const char *const kBoardVendorStrings[2] = {

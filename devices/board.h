@@ -1,7 +1,7 @@
 // The board library: finding QTR0xx I/O boards on the USB buses and
 // exchanging their HID feature reports.  Plain structures and functions; no
 // configuration, names or events.  Every USB call goes through the seam of
-// devices/usb_seam.h.
+// devices/usb/usb_seam.h.
 //
 // Wire format: control transfers, timeout 5000 ms, index 0, report type
 // Feature (3) in the high byte of the value.

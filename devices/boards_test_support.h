@@ -17,8 +17,8 @@
 #include "core/process_state.h"
 #include "devices/board.h"
 #include "devices/devices.h"
-#include "devices/sim_board.h"
-#include "devices/sim_usb.h"
+#include "devices/usb/sim_board.h"
+#include "devices/usb/sim_usb.h"
 
 // Events raised through the sink, in order.
 inline std::vector<std::string> &RaisedEvents() {

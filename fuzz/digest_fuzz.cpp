@@ -5,7 +5,7 @@
 #include "core/event_selector.h"
 #include "fuzz/fuzz_support.h"
 #include "net/digest_auth.h"
-#include "net/web_session.h"
+#include "net/nonce_session.h"
 
 namespace {
 

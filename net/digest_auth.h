@@ -15,7 +15,7 @@
 #include "net/http_message.h"
 #include "net/http_request_parser.h"
 #include "net/http_server_session.h"
-#include "net/web_session.h"
+#include "net/nonce_session.h"
 #include "util/script_variable.h"
 
 class OVKDigestAuthMachine : public OVKWebSessionCollection {

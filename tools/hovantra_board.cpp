@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "devices/board.h"
-#include "devices/sim_board.h"
+#include "devices/usb/sim_board.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "actions/command_processor.h"
 #include "core/log.h"
-#include "web/http_server_session.h"
+#include "web/web_connection.h"
 #include "web/web_variables.h"
 
 static void SetBody(OVKHttpMessage &response, const ScriptVariable &text) {

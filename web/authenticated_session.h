@@ -1,10 +1,10 @@
 // LongWebSession: the web session of the web interface; a request that
 // passed Digest authentication is served from the page its HTTP session
 // looked up.
-#ifndef HOVANTRA_WEB_LONG_WEB_SESSION_H
-#define HOVANTRA_WEB_LONG_WEB_SESSION_H
+#ifndef HOVANTRA_WEB_AUTHENTICATED_SESSION_H
+#define HOVANTRA_WEB_AUTHENTICATED_SESSION_H
 
-#include "net/web_session.h"
+#include "net/nonce_session.h"
 
 class WebServer;
 

@@ -1,6 +1,6 @@
-#include "web/long_web_session.h"
+#include "web/authenticated_session.h"
 
-#include "web/http_server_session.h"
+#include "web/web_connection.h"
 #include "web/page_serving.h"
 #include "web/web_server.h"
 

@@ -1,9 +1,9 @@
-#include "devices/usb_seam.h"
+#include "devices/usb/usb_seam.h"
 
 #include <cstdlib>
 #include <string>
 
-#include "devices/sim_usb.h"
+#include "devices/usb/sim_usb.h"
 
 namespace {
 

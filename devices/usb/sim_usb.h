@@ -3,10 +3,10 @@
 // directory.  One bus, "001"; its devices are the plugged boards in the
 // order of their names, as of the last find_devices.  Transfers take no
 // time; a board's timeout fault answers at once with -ETIMEDOUT.
-#ifndef HOVANTRA_DEVICES_SIM_USB_H
-#define HOVANTRA_DEVICES_SIM_USB_H
+#ifndef HOVANTRA_DEVICES_USB_SIM_USB_H
+#define HOVANTRA_DEVICES_USB_SIM_USB_H
 
-#include "devices/usb_seam.h"
+#include "devices/usb/usb_seam.h"
 
 // The seam table of the simulated layer over dir.
 const UsbSeam &sim_usb_seam(const char *dir);

@@ -7,8 +7,8 @@
 // exclusive flock on "<dir>/.lock", and every save writes a temporary file
 // and renames it over the old one, so neither side ever sees half a file or
 // loses the other's change.
-#ifndef HOVANTRA_DEVICES_SIM_BOARD_H
-#define HOVANTRA_DEVICES_SIM_BOARD_H
+#ifndef HOVANTRA_DEVICES_USB_SIM_BOARD_H
+#define HOVANTRA_DEVICES_USB_SIM_BOARD_H
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "devices/sim_usb.h"
+#include "devices/usb/sim_usb.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "devices/sim_board.h"
+#include "devices/usb/sim_board.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // HttpServerSession: one connection of the web interface.  It accepts GET
 // and POST, finds the configured page of the path and serves it, through
 // Digest authentication unless the page is public.
-#ifndef HOVANTRA_WEB_HTTP_SERVER_SESSION_H
-#define HOVANTRA_WEB_HTTP_SERVER_SESSION_H
+#ifndef HOVANTRA_WEB_WEB_CONNECTION_H
+#define HOVANTRA_WEB_WEB_CONNECTION_H
 
 #include "net/http_server_session.h"
 #include "web/page_lookup.h"

@@ -1,4 +1,4 @@
-#include "devices/sim_board.h"
+#include "devices/usb/sim_board.h"
 
 #include <dirent.h>
 #include <fcntl.h>

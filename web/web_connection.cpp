@@ -1,4 +1,4 @@
-#include "web/http_server_session.h"
+#include "web/web_connection.h"
 
 #include "config/configuration.h"
 #include "core/log.h"

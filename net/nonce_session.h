@@ -7,8 +7,8 @@
 // the index from the nonce, so no search is needed, and then compares the
 // whole key, so a nonce of a dead session never matches a newer session in
 // the same slot.
-#ifndef HOVANTRA_NET_WEB_SESSION_H
-#define HOVANTRA_NET_WEB_SESSION_H
+#ifndef HOVANTRA_NET_NONCE_SESSION_H
+#define HOVANTRA_NET_NONCE_SESSION_H
 
 #include <vector>
 

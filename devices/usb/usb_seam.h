@@ -4,9 +4,9 @@
 // table returned by usb_seam().  In production the table holds libusb 0.1's
 // own functions.  When HOVANTRA_SIMULATED_BOARDS names a directory at the
 // time usb_seam_select() runs, the table holds the simulated USB layer
-// (devices/sim_usb.h), whose boards live as files in that directory.
-#ifndef HOVANTRA_DEVICES_USB_SEAM_H
-#define HOVANTRA_DEVICES_USB_SEAM_H
+// (devices/usb/sim_usb.h), whose boards live as files in that directory.
+#ifndef HOVANTRA_DEVICES_USB_USB_SEAM_H
+#define HOVANTRA_DEVICES_USB_USB_SEAM_H
 
 #include <usb.h>
 

@@ -1,4 +1,4 @@
-#include "net/web_session.h"
+#include "net/nonce_session.h"
 
 #include <gtest/gtest.h>
 
