@@ -27,6 +27,8 @@
 #include "core/process_state.h"
 #include "daemon/system_variables.h"
 #include "fsm/events.h"
+#include "fsm/set_state.h"
+#include "fsm/state_machines.h"
 #include "fsm/states.h"
 #include "subst/substitution.h"
 

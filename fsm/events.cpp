@@ -7,6 +7,7 @@
 #include "actions/notifications.h"
 #include "config/configuration.h"
 #include "core/log.h"
+#include "fsm/set_state.h"
 #include "fsm/states.h"
 #include "subst/substitution.h"
 

@@ -1,5 +1,5 @@
-// Events and transitions: ProcessEvent handles one event line, SetState
-// enters one state of one machine.
+// Events: ProcessEvent handles one event line, its actions, transitions
+// (through SetState) and subevents.
 #ifndef HOVANTRA_FSM_EVENTS_H
 #define HOVANTRA_FSM_EVENTS_H
 
@@ -19,7 +19,5 @@ const int kMaxEventsPerCause = 256;
 
 // line: the event name followed by argument words.
 void ProcessEvent(const ScriptVariable &line);
-// quiet suppresses only the state's notification.
-void SetState(const ScriptVariable &name, bool quiet);
 
 #endif

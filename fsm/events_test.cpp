@@ -1,9 +1,10 @@
-#include "fsm/events.h"
 
 #include "actions/actions.h"
 #include "config/state_file.h"
 #include "core/log.h"
+#include "fsm/events.h"
 #include "fsm/fsm_test_support.h"
+#include "fsm/set_state.h"
 #include "fsm/states.h"
 
 namespace {

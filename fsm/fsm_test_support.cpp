@@ -1,3 +1,4 @@
+#include "fsm/events.h"
 #include "fsm/fsm_test_support.h"
 
 #include <cstdio>
@@ -12,7 +13,6 @@
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "core/process_state.h"
-#include "fsm/events.h"
 #include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 

@@ -1,10 +1,13 @@
 // SetState: entering one state of one machine.
+#include "fsm/set_state.h"
+
 #include "actions/actions.h"
 #include "actions/notifications.h"
 #include "config/state_file.h"
 #include "core/log.h"
 #include "devices/lamp_blinker.h"
-#include "fsm/events.h"
+#include "fsm/state_config.h"
+#include "fsm/state_machines.h"
 #include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 #include "subst/substitution.h"

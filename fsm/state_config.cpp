@@ -1,7 +1,8 @@
 // Reading one state section into a StateConfig.
+#include "fsm/state_config.h"
+
 #include "config/configuration.h"
 #include "core/log.h"
-#include "fsm/states.h"
 
 namespace {
 

@@ -1,9 +1,11 @@
 // Start-up of the state machines and their process-wide state.
+#include "fsm/state_machines.h"
+
 #include "config/configuration.h"
 #include "config/state_file.h"
 #include "core/process_state.h"
 #include "devices/lamp_blinker.h"
-#include "fsm/events.h"
+#include "fsm/set_state.h"
 #include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 

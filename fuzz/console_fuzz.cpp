@@ -16,9 +16,9 @@
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "devices/lamp_blinker.h"
-#include "fsm/events.h"
-#include "fsm/states.h"
 #include "daemon/system_variables.h"
+#include "fsm/events.h"
+#include "fsm/state_machines.h"
 #include "fuzz/fuzz_support.h"
 #include "subst/substitution.h"
 
