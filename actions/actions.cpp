@@ -52,8 +52,8 @@ bool DoAction(const ScriptVariable &line) {
     return true;
   }
   if (verb == "@LN+" || verb == "@LN-") {
-    const int mode = verb[3] == '+' ? 1 : 2;
-    return device_set_output(WordAt(words, 1), mode) != 0;
+    return device_set_output(WordAt(words, 1),
+                             verb[3] == '+' ? kBoardOutputOn : kBoardOutputOff);
   }
   if (verb == "@SET") {
     return SetVariable(WordAt(words, 1), JoinWords(words, 2, " "));

@@ -109,12 +109,12 @@ int ProcessCommand(const ScriptVariable &caller, const ScriptVariable &line,
     const ScriptVariable &word = run.words[i];
     ResolvedCommand cmd = ResolveCommand(word);
     if (!run.trusted && !cmd.unpriv) {
-      LogMessage("Rejecting command %s(%d:%s)/%ld...", word.c_str(), cmd.kind,
-                 cmd.text.c_str(), cmd.args);
+      LogMessage("Rejecting command %s(%d:%s)/%ld...", word.c_str(),
+                 static_cast<int>(cmd.kind), cmd.text.c_str(), cmd.args);
       return 0;
     }
-    LogMessage("Processing command %s(%d:%s)/%ld...", word.c_str(), cmd.kind,
-               cmd.text.c_str(), cmd.args);
+    LogMessage("Processing command %s(%d:%s)/%ld...", word.c_str(),
+               static_cast<int>(cmd.kind), cmd.text.c_str(), cmd.args);
     long count = cmd.args;
     bool go_on = true;
     switch (cmd.kind) {

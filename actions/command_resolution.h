@@ -4,6 +4,8 @@
 
 #include "util/script_variable.h"
 
+// What the end of a command's alias chain does.  The number appears in the
+// "Processing command" log line.
 enum CommandKind {
   kUnknownCommand = 0,   // no action, event or response at the chain's end
   kBuiltinCommand = 1,   // an &-word; text is the word, lower-cased
@@ -13,7 +15,7 @@ enum CommandKind {
 };
 
 struct ResolvedCommand {
-  int kind = kUnknownCommand;
+  CommandKind kind = kUnknownCommand;
   ScriptVariable text;
   long args = -1;
   ScriptVariable response = ScriptVariable::Absent();  // the template

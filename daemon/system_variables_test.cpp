@@ -118,10 +118,10 @@ TEST_F(SystemVariablesTest, LineStatesOfASimulatedBoard) {
   devices_configure();
   DevicePoller *poller = new DevicePoller(&loop_, 500, 5, 13);
 
-  device_set_output("pump", 1);
+  device_set_output("pump", kBoardOutputOn);
   poller->TimeoutHandle();
   EXPECT_EQ(Expand("%line:pump:ON:OFF:??%"), "ON");
-  device_set_output("pump", 2);
+  device_set_output("pump", kBoardOutputOff);
   poller->TimeoutHandle();
   EXPECT_EQ(Expand("%line:pump:ON:OFF:??%"), "OFF");
   EXPECT_EQ(Expand("[%line:pump:ON%]"), "[]");

@@ -278,7 +278,7 @@ uint32_t board_output_param(int line, int value) {
          (static_cast<uint32_t>(line / 4) << 8);
 }
 
-int board_set_output(BoardHandle *h, int line, int value) {
+int board_set_output(BoardHandle *h, int line, BoardOutput value) {
   return board_command(h, kBoardSetOutputs, 0, board_output_param(line, value));
 }
 

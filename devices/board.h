@@ -22,6 +22,8 @@
 
 #include <usb.h>
 
+#include "devices/board_output.h"
+
 const int kBoardVendorId = 0x16C0;
 const int kBoardProductId = 0x05DF;
 const int kBoardTimeoutMs = 5000;
@@ -97,8 +99,7 @@ int board_read_input_range(BoardHandle *h, int *first, int *last);
 // the number stored, or -1 when report 6 cannot be read.
 int board_read_counters(BoardHandle *h, int *counters, int max);
 int board_command(BoardHandle *h, int code, int p1, uint32_t p2);
-// value 1: on, 2: off.
-int board_set_output(BoardHandle *h, int line, int value);
+int board_set_output(BoardHandle *h, int line, BoardOutput value);
 const char *board_error(const BoardHandle *h);
 
 // Status word of a report 3.

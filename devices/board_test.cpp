@@ -228,9 +228,9 @@ TEST_F(BoardTest, TransferFaults) {
   EXPECT_EQ(board_read_status(h, report), 0);  // the handle stays usable
 
   Edit("a", [](SimBoard *b) { b->failed_writes = 1; });
-  EXPECT_EQ(board_set_output(h, 0, 1), -1);
+  EXPECT_EQ(board_set_output(h, 0, kBoardOutputOn), -1);
   EXPECT_STREQ(board_error(h), "error sending info to device (wrong count)");
-  EXPECT_EQ(board_set_output(h, 0, 1), 0);
+  EXPECT_EQ(board_set_output(h, 0, kBoardOutputOn), 0);
 
   Edit("a", [](SimBoard *b) { b->stall_report = 6; });
   int c[8];
@@ -268,10 +268,10 @@ TEST_F(BoardTest, OutputsAndStatusWordOnBothLayouts) {
     Add("a", "1:1:1", version);
     ASSERT_NE(Find(0), nullptr);
     BoardHandle *h = list_->handle;
-    EXPECT_EQ(board_set_output(h, 5, 1), 0);
-    EXPECT_EQ(board_set_output(h, 9, 1), 0);
-    EXPECT_EQ(board_set_output(h, 9, 2), 0);
-    EXPECT_EQ(board_set_output(h, 0, 1), 0);
+    EXPECT_EQ(board_set_output(h, 5, kBoardOutputOn), 0);
+    EXPECT_EQ(board_set_output(h, 9, kBoardOutputOn), 0);
+    EXPECT_EQ(board_set_output(h, 9, kBoardOutputOff), 0);
+    EXPECT_EQ(board_set_output(h, 0, kBoardOutputOn), 0);
     SimBoard b = Get("a");
     EXPECT_EQ(b.outputs, (1u << 5) | 1u);
     ASSERT_EQ(b.commands.size(), 4u);

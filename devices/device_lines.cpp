@@ -20,24 +20,24 @@ void AppendLine(ScriptVariable *text, const ScriptVariable &name,
 
 }  // namespace
 
-int device_set_output(const ScriptVariable &name, int value) {
+bool device_set_output(const ScriptVariable &name, BoardOutput value) {
   for (DeviceRecord *r = device_records(); r; r = r->next) {
     for (int line = 0; line < kDeviceOutputs; line++) {
       if (!Named(r->output_names[line], name)) continue;
       // Remembered first, so an absent board gets this state when it is back.
-      if (r->sync[line]) SaveOutput(name, value == 1);
+      if (r->sync[line]) SaveOutput(name, value == kBoardOutputOn);
       if (!r->board) {
         LogMessage("Can't control channel ``%s'': the device %x is "
                    "unavailable", name.c_str(), r->id);
-        return 0;
+        return false;
       }
       board_set_output(r->board, line, value);
-      return 1;
+      return true;
     }
   }
   LogMessage("Output channel name ``%s'' not found, check config",
              name.c_str());
-  return 0;
+  return false;
 }
 
 int device_line_state(const ScriptVariable &name) {

@@ -16,14 +16,14 @@ bool SyncOutputs(DeviceRecord *r) {
     if (name.IsEmpty() || !r->sync[line]) continue;
     bool on = (word >> board_line_bit(r->version, line)) & 1;
     int remembered = LoadOutput(name);
-    if (on && remembered == 2) {
+    if (on && remembered == kBoardOutputOff) {
       LogMessage("Warning: [%lx] sync: line %d (%s) => off", word, line,
                  name.c_str());
-      board_set_output(r->board, line, 2);
-    } else if (!on && remembered == 1) {
+      board_set_output(r->board, line, kBoardOutputOff);
+    } else if (!on && remembered == kBoardOutputOn) {
       LogMessage("Warning: [%lx] sync: line %d (%s) => on", word, line,
                  name.c_str());
-      board_set_output(r->board, line, 1);
+      board_set_output(r->board, line, kBoardOutputOn);
     }
   }
   return true;

@@ -4,13 +4,14 @@
 #ifndef HOVANTRA_DEVICES_DEVICES_H
 #define HOVANTRA_DEVICES_DEVICES_H
 
+#include "devices/board_output.h"
 #include "util/script_variable.h"
 
 // Builds the record list from the configuration and connects every board.
 void devices_configure();
-// Value 1 switches the named output on, 2 off; 1 when the command went to
-// the board, 0 otherwise (logged).
-int device_set_output(const ScriptVariable &name, int value);
+// Switches the named output; true when the command went to the board,
+// false otherwise (logged).
+bool device_set_output(const ScriptVariable &name, BoardOutput value);
 // 1 on, 0 off, -1 board unavailable, -2 no line of that name (logged).
 int device_line_state(const ScriptVariable &name);
 // "[1a2b:+ siren:off door:yes] " ... for every board.

@@ -115,7 +115,7 @@ TEST_F(DevicesTest, SectionZeroTakesTheLastBoardOnTheBus) {
   Configure("[device 0]\noutput:0 = lamp\n");
   devices_configure();
   EXPECT_TRUE(Logged("QTR0xx 0 is [1:1:2], vers. 4000001, good"));
-  EXPECT_EQ(device_set_output("lamp", 1), 1);
+  EXPECT_TRUE(device_set_output("lamp", kBoardOutputOn));
   EXPECT_EQ(Get("b").outputs, 1u);
   EXPECT_EQ(Get("a").outputs, 0u);
   EXPECT_EQ(sim_usb_open_handles(), 1);
@@ -126,7 +126,7 @@ TEST_F(DevicesTest, SameIdInEitherCaseAndLaterSectionWins) {
   Configure("[device 1A2B]\noutput:0 = x\n[device 1a2b]\noutput:1 = x\n");
   devices_configure();
   EXPECT_EQ(CountLogged("QTR0xx 1a2b is [1:1:1a2b], vers. 4000001, good"), 2);
-  EXPECT_EQ(device_set_output("x", 1), 1);
+  EXPECT_TRUE(device_set_output("x", kBoardOutputOn));
   EXPECT_EQ(Get("a").outputs, 2u);  // line 1 of the later section
 }
 
@@ -223,7 +223,7 @@ TEST_F(DevicesTest, LossIsLoggedOnceAndReconnectIsTriedEveryFifthPoll) {
   Poll(1);  // poll 3
   EXPECT_EQ(log_.Lines(), (Events{"QTR0xx 1a2b is LOST!"}));
   EXPECT_EQ(device_line_state("door"), -1);
-  EXPECT_EQ(device_set_output("siren", 1), 0);
+  EXPECT_FALSE(device_set_output("siren", kBoardOutputOn));
   EXPECT_TRUE(Logged("Can't control channel ``siren'': the device 1a2b is unavailable"));
   Edit("a", [](SimBoard *b) {
     b->plugged = true;
@@ -277,17 +277,17 @@ TEST_F(DevicesTest, SwitchingASyncedLineRemembersItEvenWhenUnavailable) {
             "output:4 = plain\n");
   devices_configure();
   log_.Clear();
-  EXPECT_EQ(device_set_output("pump", 2), 0);
+  EXPECT_FALSE(device_set_output("pump", kBoardOutputOff));
   EXPECT_EQ(log_.Lines(), (Events{"Can't control channel ``pump'': the device "
                                   "1a2b is unavailable"}));
   EXPECT_EQ(LoadOutput("pump"), 2);
   EXPECT_NE(StateText().find("pump = off"), std::string::npos);
-  device_set_output("plain", 1);
+  device_set_output("plain", kBoardOutputOn);
   EXPECT_EQ(LoadOutput("plain"), 0);
 
   log_.Clear();
-  EXPECT_EQ(device_set_output("door", 1), 0);  // inputs are not outputs
-  EXPECT_EQ(device_set_output("Pump", 1), 0);
+  EXPECT_FALSE(device_set_output("door", kBoardOutputOn));  // inputs are not outputs
+  EXPECT_FALSE(device_set_output("Pump", kBoardOutputOn));
   EXPECT_EQ(log_.Lines(), (Events{
       "Output channel name ``door'' not found, check config",
       "Output channel name ``Pump'' not found, check config"}));
@@ -299,8 +299,8 @@ TEST_F(DevicesTest, LineStatesByLayoutWithAPerPollCache) {
   Configure("[device 1]\noutput:5 = o5\noutput:9 = o9\ninput:1 = i1\n"
             "[device 2]\noutput:5 = n5\noutput:9 = n9\ninput:1 = n_i1\n");
   devices_configure();
-  device_set_output("o5", 1);
-  device_set_output("n9", 1);
+  device_set_output("o5", kBoardOutputOn);
+  device_set_output("n9", kBoardOutputOn);
   Edit("old", [](SimBoard *b) { SimBoardSetContact(b, 1, true); });
   Poll();
   EXPECT_EQ(device_line_state("o5"), 1);
@@ -315,7 +315,7 @@ TEST_F(DevicesTest, LineStatesByLayoutWithAPerPollCache) {
 
   // One status read per board and poll cycle.
   long reads = Get("old").reads;
-  device_set_output("o9", 1);
+  device_set_output("o9", kBoardOutputOn);
   EXPECT_EQ(device_line_state("o9"), 0);
   EXPECT_EQ(Get("old").reads, reads);
   Poll();
@@ -336,7 +336,7 @@ TEST_F(DevicesTest, ReportListsNamedLinesInStatusBitOrder) {
   Configure("[device 2]\noutput:2 = l2\noutput:4 = l4\noutput:8 = l8\n"
             "input:0 = i0\ninput:4 = i4\n");
   devices_configure();
-  device_set_output("l4", 1);
+  device_set_output("l4", kBoardOutputOn);
   EXPECT_EQ(devices_report_text().Str(),
             "[0002:+ l2:off l8:off i0:no l4:on i4:yes] ");
 }
@@ -447,7 +447,7 @@ TEST_F(DevicesTest, ToolDrivesBoardsTheLibrarySees) {
   EXPECT_EQ(devices_report_text().Str(), "[1a2b: ?!]");
   ASSERT_EQ(run("set a manufacturer genuine"), 0);
   Poll(5);
-  device_set_output("siren", 1);
+  device_set_output("siren", kBoardOutputOn);
   EXPECT_EQ(Get("a").commands.back(), "041c000001000000");
   EXPECT_NE(run("set a bogus 1"), 0);
   EXPECT_NE(run("close a 8"), 0);

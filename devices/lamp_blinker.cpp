@@ -10,7 +10,7 @@ const char kSound[] = "^sound";
 
 LampBlinker *g_blinker = nullptr;
 
-void Switch(const char *line, bool on) { device_set_output(line, on ? 1 : 2); }
+void Switch(const char *line, bool on) { device_set_output(line, on ? kBoardOutputOn : kBoardOutputOff); }
 
 }  // namespace
 
