@@ -1,10 +1,10 @@
-// hovantra: start-up, the main loop, and quit or restart in place.
+// hovantra: start-up, the wiring of the seams, the main loop, and quit or
+// restart in place.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "actions/actions.h"
 #include "actions/command_processor.h"
@@ -17,9 +17,10 @@
 #include "core/log.h"
 #include "core/restart.h"
 #include "core/watchdog.h"
+#include "daemon/command_line.h"
+#include "daemon/system_variables.h"
 #include "devices/device_poller.h"
 #include "devices/devices.h"
-#include "daemon/system_variables.h"
 #include "fsm/events.h"
 #include "fsm/state_machines.h"
 #include "fsm/states.h"
@@ -32,58 +33,6 @@
 #ifndef HOVANTRA_BUILDER
 #define HOVANTRA_BUILDER "unknown"
 #endif
-
-static void PrintUsage() {
-  puts("hovantra vers. 1.65 -- automation and alarm controller");
-  puts("usage: hovantra <options>");
-  puts("  options:  -c <file>       set the configuration file");
-  puts("            -l <file>       set the log file");
-  puts("            -f              (foreground) don't daemonize");
-}
-
-struct StartupSettings {
-  ScriptVariable config_path = "hovantra.ini";
-  bool log_given = false;
-  bool daemon = true;
-};
-
-// Parses the command line; false (after the usage and the message) on an
-// error.
-static bool ParseCommandLine(int argc, char **argv, StartupSettings &s) {
-  for (int i = 1; i < argc; i++) {
-    const char *arg = argv[i];
-    const char *error = nullptr;
-    if (strcmp(arg, "-c") == 0) {
-      if (i + 1 < argc)
-        s.config_path = argv[++i];
-      else
-        error = "``-c'' requires parameter";
-    } else if (strcmp(arg, "-l") == 0) {
-      if (s.log_given)
-        error = "duplicate ``-l''";
-      else if (i + 1 < argc) {
-        OpenLogFile(argv[++i]);
-        s.log_given = true;
-      } else {
-        error = "``-l'' requires parameter";
-      }
-    } else if (strcmp(arg, "-f") == 0) {
-      s.daemon = false;
-    } else {
-      PrintUsage();
-      fflush(stdout);
-      LogMessage("unknown key ``%s''", arg);
-      return false;
-    }
-    if (error) {
-      PrintUsage();
-      fflush(stdout);
-      LogMessage("%s", error);
-      return false;
-    }
-  }
-  return true;
-}
 
 static void Daemonize() {
   if (chdir("/") == -1) perror("warning: /");
