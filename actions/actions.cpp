@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "actions/action_state.h"
-#include "config/state_file.h"
+#include "actions/runtime_variables.h"
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "core/process_state.h"

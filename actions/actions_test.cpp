@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "actions/restart_timeout.h"
+#include "actions/runtime_variables.h"
 #include "config/configuration.h"
 #include "config/state_file.h"
 #include "core/event_selector.h"

@@ -6,6 +6,12 @@
 // Single-instance sections (general, webserver, console, sms) are read from
 // the first section of their type whatever its name; the other types are
 // addressed by section name.
+//
+// Unlike the state file, whose sections belong to the subsystems that write
+// them, the key table below stays in one place: it mirrors the manual page
+// section by section with every default, a key's reading rules (trimming,
+// case, qualifiers, fall-backs) are shared between sections, and keys are
+// only ever read, so keeping them together costs no subsystem a dependency.
 #ifndef HOVANTRA_CONFIG_CONFIGURATION_H
 #define HOVANTRA_CONFIG_CONFIGURATION_H
 

@@ -9,15 +9,12 @@
 
 #include <memory>
 
-#include "config/configuration.h"
 #include "config/ini_file.h"
 #include "core/log.h"
 #include "core/process_state.h"
 
 static std::unique_ptr<IniFile> state_doc;
 static ScriptVariable state_path("");
-
-static const char kTrimSet[] = " \t\n\r";
 
 // A save writes "<file>.XXXXXX" and renames it over the file; a power cut
 // or a kill in between leaves that temporary behind.  The file itself is
@@ -76,10 +73,9 @@ static bool FitsOneLine(const char *key, const ScriptVariable &value) {
 }
 
 // Every change is written through at once; a failed write keeps the value
-// in memory for the next successful one.  False (logged) for a value too
-// long to be read back.
-static bool Store(const char *type, const char *name, const char *key,
-                  const ScriptVariable &value) {
+// in memory for the next successful one.
+bool StoreStateValue(const char *type, const char *name, const char *key,
+                     const ScriptVariable &value) {
   if (!state_doc) return false;
   if (!FitsOneLine(key, value)) {
     LogMessage("Value of ``%s'' too long for the state file (%d bytes), not stored",
@@ -91,48 +87,9 @@ static bool Store(const char *type, const char *name, const char *key,
   return true;
 }
 
-static ScriptVariable Fetch(const char *type, const char *name,
-                            const char *key) {
+ScriptVariable FetchStateValue(const char *type, const char *name,
+                               const char *key) {
   if (!state_doc) return ScriptVariable::Absent();
   const char *v = state_doc->GetValue(type, name, key);
   return *v ? ScriptVariable(v) : ScriptVariable::Absent();
-}
-
-void SaveOutput(const ScriptVariable &line, bool on) {
-  Store("Outputs", nullptr, line.c_str(), on ? "on" : "off");
-}
-
-int LoadOutput(const ScriptVariable &line) {
-  ScriptVariable v = Fetch("Outputs", nullptr, line.c_str());
-  if (v.IsAbsent()) return 0;
-  return v.Trim(kTrimSet).Tolower() == "on" ? 1 : 2;
-}
-
-void SaveStates(const ScriptVariable &states_text) {
-  Store("State", nullptr, "alert", states_text);
-}
-
-ScriptVariable LoadStates() { return Fetch("State", nullptr, "alert"); }
-
-bool SetVariable(const ScriptVariable &name, const ScriptVariable &value) {
-  if (!state_doc || !VariableEnabled(name)) return false;
-  return Store("Variables", nullptr, name.c_str(), value);
-}
-
-ScriptVariable GetVariable(const ScriptVariable &name) {
-  if (!VariableEnabled(name)) return ScriptVariable::Absent();
-  ScriptVariable v = Fetch("Variables", nullptr, name.c_str());
-  return v.IsAbsent() ? VariableDefault(name) : v;
-}
-
-void SaveWatermark(const ScriptVariable &sensor, int index,
-                   const ScriptVariable &zone) {
-  Store("TempSensor", sensor.c_str(), ScriptFormat("wmark_%d", index).c_str(),
-        zone);
-}
-
-ScriptVariable LoadWatermark(const ScriptVariable &sensor, int index) {
-  ScriptVariable v =
-      Fetch("TempSensor", sensor.c_str(), ScriptFormat("wmark_%d", index).c_str());
-  return v.IsAbsent() ? ScriptVariable("undef") : v;
 }

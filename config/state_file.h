@@ -1,11 +1,12 @@
 // The state file: what survives a restart or a power cut.  An IniFile
 // document kept in memory and rewritten whole (atomically) after every
-// change:
+// change.  Each subsystem reads and writes its own section through
+// StoreStateValue and FetchStateValue:
 //
-//   [Outputs ]      <line name> = on | off          (synced output lines)
-//   [State ]        alert = <current states text>
-//   [Variables ]    <name> = <value>                (@SET)
-//   [TempSensor S]  wmark_<index> = <zone name>     (watermarks)
+//   [Outputs ]      devices/saved_outputs.h      synced output lines
+//   [State ]        fsm/saved_states.h           the current states
+//   [Variables ]    actions/runtime_variables.h  @SET
+//   [TempSensor S]  temp/saved_watermarks.h      watermark zones
 //
 // An empty stored value counts as missing everywhere.
 #ifndef HOVANTRA_CONFIG_STATE_FILE_H
@@ -22,22 +23,14 @@ ScriptVariable StateFilePath();  // the absolute path; "" before opening
 // Forgets the in-memory copy; for tests.
 void ResetStateFile();
 
-void SaveOutput(const ScriptVariable &line, bool on);
-// 0: not opened or no value; 1: "on" (trimmed, any case); 2: anything else.
-int LoadOutput(const ScriptVariable &line);
-
-// Does nothing before OpenStateFile.
-void SaveStates(const ScriptVariable &states_text);
-ScriptVariable LoadStates();  // absent when there is none
-
-// Only for variables whose `variable` section has enable = yes.
-bool SetVariable(const ScriptVariable &name, const ScriptVariable &value);
-// Stored value, else the `default`; absent when the variable is not enabled.
-ScriptVariable GetVariable(const ScriptVariable &name);
-
-// Key "wmark_%d" of section TempSensor <sensor>.
-void SaveWatermark(const ScriptVariable &sensor, int index,
-                   const ScriptVariable &zone);
-ScriptVariable LoadWatermark(const ScriptVariable &sensor, int index);  // "undef"
+// Sets key in section [type name] (name may be nullptr) and saves the
+// file.  Does nothing before OpenStateFile; false (logged) for a value too
+// long to be read back.
+bool StoreStateValue(const char *type, const char *name, const char *key,
+                     const ScriptVariable &value);
+// The stored value; absent when there is none, when it is empty, or before
+// OpenStateFile.
+ScriptVariable FetchStateValue(const char *type, const char *name,
+                               const char *key);
 
 #endif

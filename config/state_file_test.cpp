@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "config/configuration.h"
 #include "core/log_test_support.h"
 #include "core/process_state.h"
 
@@ -13,38 +12,32 @@ namespace {
 
 class StateFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    log_.Dir().Write("h.ini",
-                     "[variable target]\nenable = yes\ndefault = 20\n"
-                     "[variable note]\nenable = yes\n"
-                     "[variable off]\nenable = no\n");
-    ASSERT_TRUE(LoadConfiguration(log_.Dir().File("h.ini")));
-  }
   void TearDown() override { ResetProcessState(); }
   std::string Path() { return log_.Dir().File("h.state"); }
+  static ScriptVariable Alert() { return FetchStateValue("State", nullptr, "alert"); }
   TestLog log_;
 };
 
 }  // namespace
 
 TEST_F(StateFileTest, MissingFileWarnsAndIsCreatedOnFirstSave) {
+  EXPECT_FALSE(StoreStateValue("State", nullptr, "alert", "idle"));  // not opened
   OpenStateFile(Path());
   EXPECT_TRUE(log_.Contains(Path() + ":-1: warning: reading state file problem: couldn't open the file"));
-  EXPECT_TRUE(LoadStates().IsAbsent());
-  EXPECT_EQ(LoadOutput("pump"), 0);
-  SaveStates("security.armed heat.eco");
-  SaveOutput("pump", true);
-  SaveWatermark("boiler", 1, "high");
+  EXPECT_TRUE(Alert().IsAbsent());
+  EXPECT_TRUE(StoreStateValue("State", nullptr, "alert", "security.armed heat.eco"));
+  EXPECT_TRUE(StoreStateValue("Outputs", nullptr, "pump", "on"));
+  EXPECT_TRUE(StoreStateValue("TempSensor", "boiler", "wmark_1", "high"));
   EXPECT_EQ(log_.Dir().Read("h.state"),
             "[State ]\n\nalert = security.armed heat.eco\n\n\n"
             "[Outputs ]\n\npump = on\n\n\n"
             "[TempSensor boiler]\n\nwmark_1 = high\n\n\n");
   OpenStateFile(Path());
-  EXPECT_EQ(LoadStates(), "security.armed heat.eco");
-  EXPECT_EQ(LoadOutput("pump"), 1);
-  EXPECT_EQ(LoadWatermark("boiler", 1), "high");
-  EXPECT_EQ(LoadWatermark("boiler", 2), "undef");
-  EXPECT_EQ(LoadWatermark("other", 1), "undef");
+  EXPECT_EQ(Alert(), "security.armed heat.eco");
+  EXPECT_EQ(FetchStateValue("Outputs", nullptr, "pump"), "on");
+  EXPECT_EQ(FetchStateValue("TempSensor", "boiler", "wmark_1"), "high");
+  EXPECT_TRUE(FetchStateValue("TempSensor", "boiler", "wmark_2").IsAbsent());
+  EXPECT_TRUE(FetchStateValue("TempSensor", "other", "wmark_1").IsAbsent());
 }
 
 TEST_F(StateFileTest, RelativePathIsMadeAbsoluteOnce) {
@@ -53,38 +46,10 @@ TEST_F(StateFileTest, RelativePathIsMadeAbsoluteOnce) {
   ASSERT_EQ(chdir(log_.Dir().Path().c_str()), 0);
   OpenStateFile("rel.state");
   ASSERT_EQ(chdir("/"), 0);
-  SaveStates("idle");
+  StoreStateValue("State", nullptr, "alert", "idle");
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(StateFilePath(), log_.Dir().File("rel.state"));
   EXPECT_NE(log_.Dir().Read("rel.state").find("alert = idle"), std::string::npos);
-}
-
-TEST_F(StateFileTest, OutputValues) {
-  log_.Dir().Write("h.state", "[Outputs]\na = ON\nb =  on \nc = 1\nd =\n");
-  OpenStateFile(Path());
-  EXPECT_EQ(LoadOutput("a"), 1);
-  EXPECT_EQ(LoadOutput("b"), 1);
-  EXPECT_EQ(LoadOutput("c"), 2);
-  EXPECT_EQ(LoadOutput("d"), 0);
-  EXPECT_EQ(LoadOutput("e"), 0);
-  SaveOutput("a", false);
-  EXPECT_EQ(LoadOutput("a"), 2);
-}
-
-TEST_F(StateFileTest, VariablesNeedEnable) {
-  EXPECT_FALSE(SetVariable("target", "21"));  // not opened yet
-  OpenStateFile(Path());
-  EXPECT_EQ(GetVariable("target"), "20");
-  EXPECT_EQ(GetVariable("note"), "");
-  EXPECT_TRUE(GetVariable("off").IsAbsent());
-  EXPECT_TRUE(GetVariable("unknown").IsAbsent());
-  EXPECT_TRUE(SetVariable("target", "21"));
-  EXPECT_EQ(GetVariable("target"), "21");
-  EXPECT_FALSE(SetVariable("off", "1"));
-  EXPECT_EQ(log_.Dir().Read("h.state").find("off"), std::string::npos);
-  // An empty stored value reads as missing.
-  EXPECT_TRUE(SetVariable("target", ""));
-  EXPECT_EQ(GetVariable("target"), "20");
 }
 
 TEST_F(StateFileTest, LeftoversOfInterruptedSavesAreRemoved) {
@@ -93,7 +58,7 @@ TEST_F(StateFileTest, LeftoversOfInterruptedSavesAreRemoved) {
   log_.Dir().Write("h.state.keep", "not ours");
   log_.Dir().Write("h.state.a1B2c3d", "not ours either");
   OpenStateFile(Path());
-  EXPECT_EQ(LoadStates(), "idle");
+  EXPECT_EQ(Alert(), "idle");
   EXPECT_TRUE(log_.Contains("Removed ``" + Path() + ".a1B2c3'', left behind by an interrupted save"));
   EXPECT_NE(0, access(log_.Dir().File("h.state.a1B2c3").c_str(), F_OK));
   EXPECT_EQ(log_.Dir().Read("h.state.keep"), "not ours");
@@ -102,19 +67,21 @@ TEST_F(StateFileTest, LeftoversOfInterruptedSavesAreRemoved) {
 
 TEST_F(StateFileTest, ValuesTooLongToReadBackAreRefused) {
   OpenStateFile(Path());
-  SaveWatermark("boiler", 1, "high");
+  StoreStateValue("TempSensor", "boiler", "wmark_1", "high");
   std::string fits(1023 - strlen("target = \n"), 'x');
-  EXPECT_TRUE(SetVariable("target", fits));
-  EXPECT_FALSE(SetVariable("target", fits + "x"));
+  EXPECT_TRUE(StoreStateValue("Variables", nullptr, "target", fits));
+  EXPECT_FALSE(StoreStateValue("Variables", nullptr, "target", fits + "x"));
   EXPECT_TRUE(log_.Contains("Value of ``target'' too long for the state file (1014 bytes), not stored"));
   // The file still reads back whole at the next start.
   OpenStateFile(Path());
-  EXPECT_EQ(GetVariable("target"), fits);
-  EXPECT_EQ(LoadWatermark("boiler", 1), "high");
+  EXPECT_EQ(FetchStateValue("Variables", nullptr, "target"), fits);
+  EXPECT_EQ(FetchStateValue("TempSensor", "boiler", "wmark_1"), "high");
 }
 
-TEST_F(StateFileTest, EmptyAlertCountsAsMissing) {
+TEST_F(StateFileTest, EmptyValueCountsAsMissing) {
   log_.Dir().Write("h.state", "[State]\nalert =\n");
   OpenStateFile(Path());
-  EXPECT_TRUE(LoadStates().IsAbsent());
+  EXPECT_TRUE(Alert().IsAbsent());
+  StoreStateValue("State", nullptr, "alert", "");
+  EXPECT_TRUE(Alert().IsAbsent());
 }

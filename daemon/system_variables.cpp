@@ -1,7 +1,7 @@
+#include "actions/runtime_variables.h"
 #include "daemon/system_variables.h"
 
 #include "config/configuration.h"
-#include "config/state_file.h"
 #include "devices/devices.h"
 #include "fsm/states.h"
 #include "subst/substitution.h"

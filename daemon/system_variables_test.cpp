@@ -1,10 +1,10 @@
+#include "actions/runtime_variables.h"
 #include "daemon/system_variables.h"
 
 #include <cstdlib>
 #include <string>
 
 #include "config/configuration.h"
-#include "config/state_file.h"
 #include "core/env_test_support.h"
 #include "devices/boards_test_support.h"
 #include "devices/device_poller.h"

@@ -1,7 +1,7 @@
-#include "config/state_file.h"
 #include "core/log.h"
 #include "devices/device_record.h"
 #include "devices/devices.h"
+#include "devices/saved_outputs.h"
 
 namespace {
 

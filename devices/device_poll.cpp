@@ -1,7 +1,7 @@
-#include "config/state_file.h"
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "devices/device_record.h"
+#include "devices/saved_outputs.h"
 #include "temp/temp_sensors.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "devices/device_poller.h"
 #include "devices/device_record.h"
 #include "devices/boards_test_support.h"
+#include "devices/saved_outputs.h"
 #include "temp/temp_sensors.h"
 
 namespace {
@@ -280,7 +281,7 @@ TEST_F(DevicesTest, SwitchingASyncedLineRemembersItEvenWhenUnavailable) {
   EXPECT_FALSE(device_set_output("pump", kBoardOutputOff));
   EXPECT_EQ(log_.Lines(), (Events{"Can't control channel ``pump'': the device "
                                   "1a2b is unavailable"}));
-  EXPECT_EQ(LoadOutput("pump"), 2);
+  EXPECT_EQ(LoadOutput("pump"), kBoardOutputOff);
   EXPECT_NE(StateText().find("pump = off"), std::string::npos);
   device_set_output("plain", kBoardOutputOn);
   EXPECT_EQ(LoadOutput("plain"), 0);

@@ -1,6 +1,6 @@
 
 #include "actions/actions.h"
-#include "config/state_file.h"
+#include "actions/runtime_variables.h"
 #include "core/log.h"
 #include "fsm/events.h"
 #include "fsm/fsm_test_support.h"

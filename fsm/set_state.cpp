@@ -1,9 +1,9 @@
 // SetState: entering one state of one machine.
+#include "fsm/saved_states.h"
 #include "fsm/set_state.h"
 
 #include "actions/actions.h"
 #include "actions/notifications.h"
-#include "config/state_file.h"
 #include "core/log.h"
 #include "devices/lamp_blinker.h"
 #include "fsm/state_config.h"

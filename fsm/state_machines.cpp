@@ -1,8 +1,8 @@
 // Start-up of the state machines and their process-wide state.
+#include "fsm/saved_states.h"
 #include "fsm/state_machines.h"
 
 #include "config/configuration.h"
-#include "config/state_file.h"
 #include "core/process_state.h"
 #include "devices/lamp_blinker.h"
 #include "fsm/set_state.h"

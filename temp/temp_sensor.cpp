@@ -1,6 +1,6 @@
+#include "temp/saved_watermarks.h"
 #include "temp/temp_sensor.h"
 
-#include "config/state_file.h"
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "subst/substitution.h"

@@ -1,8 +1,8 @@
 // Reading the temp_sensor sections and restoring the watermark zones.
 #include "config/configuration.h"
-#include "config/state_file.h"
 #include "core/log.h"
 #include "subst/substitution.h"
+#include "temp/saved_watermarks.h"
 #include "temp/temp_sensor.h"
 #include "temp/temp_sensors.h"
 

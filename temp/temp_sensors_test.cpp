@@ -1,3 +1,4 @@
+#include "temp/saved_watermarks.h"
 #include "temp/temp_sensors.h"
 
 #include <gtest/gtest.h>
