@@ -4,6 +4,7 @@
 #include "config/configuration.h"
 #include "console/trusted_networks.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "util/script_variable.h"
 
 ConsoleServerSession::ConsoleServerSession(int fd, int idle_timeout_sec,
@@ -35,7 +36,7 @@ void ConsoleServerSession::HandleNewInput() {
     }
     if (!inbuf_.ReadLine(line)) return;
     ScriptVariable text(line.GetBuffer());
-    LogMessage("Console: handling [%s]", text.c_str());
+    LogMessage("Console: handling [%s]", LogCommandLine(text).c_str());
     if (text.IsEmpty()) {
       // The client said goodbye: whatever it sent after that is dropped.
       inbuf_.Erase();

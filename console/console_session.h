@@ -11,6 +11,9 @@
 // A line longer than kMaxLine bytes (so far, without its line feed) ends
 // the session at once with "Console: line too long, closing the session",
 // so a client cannot make the daemon hold unbounded input.
+//
+// Lines are logged with the word after &p or &m masked and control bytes
+// as "\xHH" (core/log_text.h).
 #ifndef HOVANTRA_CONSOLE_CONSOLE_SESSION_H
 #define HOVANTRA_CONSOLE_CONSOLE_SESSION_H
 

@@ -106,6 +106,22 @@ TEST_F(ConsoleTest, LineJustWithinTheBoundIsHandled) {
   EXPECT_FALSE(log_.Contains("Console: line too long, closing the session"));
 }
 
+TEST_F(ConsoleTest, LoggedLinesHidePasswordsAndControlBytes) {
+  Start("127.0.0.1");
+  client_.Send("&M hunter2 status\n");
+  client_.Send("status\x1b[2J\rConsole: connection from 1:2 -- trusted\n");
+  ASSERT_TRUE(runner_.RunUntil([&] {
+    return log_.Contains("Console: handling [status\\x1b[2J\\x0dConsole: "
+                         "connection from 1:2 -- trusted]");
+  }));
+  EXPECT_TRUE(log_.Contains("Console: handling [&M *** status]"));
+  for (const std::string &line : log_.RawLines()) {
+    EXPECT_EQ(std::string::npos, line.find("hunter2")) << line;
+    EXPECT_EQ(std::string::npos, line.find('\x1b')) << line;
+    EXPECT_EQ(std::string::npos, line.find('\r')) << line;
+  }
+}
+
 TEST_F(ConsoleTest, RestartingTheConsoleEndsItsSessions) {
   Start("127.0.0.1");
   ASSERT_TRUE(Sees("Welcome, operator\n"));

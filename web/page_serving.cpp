@@ -8,6 +8,7 @@
 
 #include "actions/command_processor.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "web/http_server_session.h"
 #include "web/web_variables.h"
 
@@ -31,7 +32,7 @@ static void ServeFile(HttpServerSession *session) {
   if (fd < 0) {
     int error = errno;
     LogMessage("webserv: couldn't open %s (to send for page %s)", file,
-               session->Path().c_str());
+               LogSafe(session->Path()).c_str());
     LogMessage("webserv: %s: %s", file, strerror(error));
     session->SendError(500, "Server configuration error", nullptr, true);
     return;
@@ -104,7 +105,7 @@ static void ServeCommand(HttpServerSession *session,
   const OVKBuffer &posted = request.Body();
   if (posted.Length() > 0 && IsCrossSitePost(request)) {
     LogMessage("webserver: command post for [%s] from another site refused",
-               session->Path().c_str());
+               LogSafe(session->Path()).c_str());
     session->SendError(403, "Forbidden", "Commands are accepted from this site's own pages only", true);
     return;
   }

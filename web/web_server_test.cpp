@@ -175,6 +175,15 @@ TEST_F(WebServerTest, CommandPostsFromAnotherSiteAreRefused) {
   EXPECT_EQ(Ok("form"), Ask("GET", "/ctrl", "", "Host: a\r\nOrigin: http://b\r\n"));
 }
 
+TEST_F(WebServerTest, LoggedPathShowsControlBytesAsHex) {
+  Start("");
+  Ask("GET", "/x%0aConsole:%20connection%1b[2J");
+  EXPECT_TRUE(log_.Contains(
+      "webserver: request for [/x\\x0aConsole: connection\\x1b[2J] method GET"));
+  for (const std::string &line : log_.RawLines())
+    EXPECT_NE(0u, line.find("Console")) << "forged: " << line;
+}
+
 TEST(FormCommandLine, CommandFieldOrNumberedFields) {
   EXPECT_EQ("arm now ", FormCommandLine(ParseForm("cmd0=arm&cmd1=now")).Str());
   EXPECT_EQ("a x ", FormCommandLine(ParseForm("cmd1=x&cmd0=a&cmd3=y")).Str());
