@@ -29,7 +29,10 @@ void ConsoleServerSession::HandleNewInput() {
   OVKBuffer line;
   for (;;) {
     int lf = inbuf_.FindLineFeed();
-    if ((lf < 0 ? inbuf_.Length() : lf) > kMaxLine) {
+    int length = lf < 0 ? inbuf_.Length() : lf;
+    // The CR of a CR LF is no part of the line, even before its LF came.
+    if (length > 0 && inbuf_.GetBuffer()[length - 1] == '\r') length--;
+    if (length > kMaxLine) {
       LogMessage("Console: line too long, closing the session");
       Close();  // destroys this
       return;

@@ -8,7 +8,7 @@
 // discarded and nothing more is read.  The idle timer runs from the last
 // input only.
 //
-// A line longer than kMaxLine bytes (so far, without its line feed) ends
+// A line longer than kMaxLine bytes (so far, without its CR LF) ends
 // the session at once with "Console: line too long, closing the session",
 // so a client cannot make the daemon hold unbounded input.
 //

@@ -100,10 +100,19 @@ TEST_F(ConsoleTest, OverlongLineEndsTheSession) {
 
 TEST_F(ConsoleTest, LineJustWithinTheBoundIsHandled) {
   Start("127.0.0.1");
-  std::string word(ConsoleServerSession::kMaxLine - 1, 'w');
-  client_.Send(word + "\r\n");
+  // The bound counts the line without its CR LF, which may come apart.
+  std::string word(ConsoleServerSession::kMaxLine, 'w');
+  client_.Send(word + "\r");
+  client_.Send("\n");
   ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word + "\n\n"));
+  client_.Send(word + "\r\n");
+  ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word + "\n\nUnknown cmd " +
+                   word + "\n\n"));
   EXPECT_FALSE(log_.Contains("Console: line too long, closing the session"));
+  // One byte more, even a second CR, is too long.
+  client_.Send(word + "\r\r\n");
+  ASSERT_TRUE(runner_.RunUntil([&] { return client_.Poll(); }));
+  EXPECT_TRUE(log_.Contains("Console: line too long, closing the session"));
 }
 
 TEST_F(ConsoleTest, LoggedLinesHidePasswordsAndControlBytes) {
