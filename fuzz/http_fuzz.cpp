@@ -2,7 +2,7 @@
 // then sent as one client's request to a server session on a socket pair,
 // driven by the event loop until the session closes.  Requests that carry
 // an Authorization header, or ask for /private, go through Digest
-// authentication.
+// authentication, which serves only an answer made for the request target.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,8 +26,12 @@ class Machine : public OVKDigestAuthMachine {
   class Served : public OVKWebSession {
    public:
     explicit Served(Machine *machine) : OVKWebSession(machine) {}
-    void HandleRequest(OVKHttpServerSession *session, OVKHttpRequestParser &,
+    void HandleRequest(OVKHttpServerSession *session, OVKHttpRequestParser &request,
                        OVKHttpMessage &, const ScriptVariable &user) override {
+      // A served answer names this very request target.
+      DigestParameters params =
+          ParseDigestParameters(GetHeader(request, "Authorization").Range(7));
+      FUZZ_CHECK(FindDigestParameter(params, "uri") == session->Target());
       session->SetStatus(200, "OK");
       session->Response().Body().AddString(user.c_str());
       session->SendResponse();

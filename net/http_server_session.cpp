@@ -193,6 +193,7 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
   }
   method_ = ScriptVariable(s.substr(i, method_end - i));
   path_ = ScriptVariable::Absent();
+  target_ = ScriptVariable::Absent();
 
   size_t target_start = method_end;
   while (target_start < n && IsLineBlank(s[target_start])) target_start++;
@@ -207,6 +208,7 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
       target_end--;
   }
   std::string target = s.substr(target_start, target_end - target_start);
+  target_ = ScriptVariable(target);
   if (target == "*") return;
 
   std::string path;

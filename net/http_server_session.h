@@ -56,6 +56,9 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   // Absent when not (yet) known; the path is decoded and has no query.
   const ScriptVariable &Method() const { return method_; }
   const ScriptVariable &Path() const { return path_; }
+  // The request target as received (not decoded, query included); absent
+  // when not (yet) known.
+  const ScriptVariable &Target() const { return target_; }
   int ContentLength() const { return content_length_; }
 
  protected:
@@ -89,6 +92,7 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   int content_length_ = -1;
   ScriptVariable method_ = ScriptVariable::Absent();
   ScriptVariable path_ = ScriptVariable::Absent();
+  ScriptVariable target_ = ScriptVariable::Absent();
   // After the answer went out, the sending side is shut and what the client
   // still sends (a refused body, say) is read and dropped for a short while
   // before the socket is closed.  Closing with unread input makes the
