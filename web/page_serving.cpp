@@ -88,12 +88,25 @@ static ScriptVariable UrlAuthority(const ScriptVariable &url) {
 
 // A browser that holds the user's credentials sends them with a form that
 // any other site makes it post, so a command post is accepted only when the
-// page it came from, as the browser names it, is one of ours.  Clients
-// that name no origin (command-line tools) are not browsers acting for a
-// third party and are served as before.
+// page it came from, as the browser names it, is one of ours.  Browsers
+// always send Sec-Fetch-Site, even when they hide the Referer; "null" is
+// the Origin of sandboxed frames and data: pages, which are nobody's.
+// Clients that name no origin (command-line tools) are not browsers acting
+// for a third party and are served as before.
 bool IsCrossSitePost(const OVKHttpMessage &request) {
+  ScriptVariable site = GetHeader(request, "Sec-Fetch-Site");
+  if (!site.IsAbsent()) {
+    site.Trim(" \t");
+    if (site != "same-origin" && site != "none") return true;
+  }
   ScriptVariable from = GetHeader(request, "Origin");
-  if (from.IsAbsent() || from == "null") from = GetHeader(request, "Referer");
+  if (!from.IsAbsent()) {
+    ScriptVariable origin = from;
+    origin.Trim(" \t");
+    if (origin == "null") return true;
+  } else {
+    from = GetHeader(request, "Referer");
+  }
   if (from.IsAbsent()) return false;
   ScriptVariable host = GetHeader(request, "Host");
   return host.IsAbsent() || UrlAuthority(from) != host;
