@@ -112,6 +112,12 @@ bool IsCrossSitePost(const OVKHttpMessage &request) {
   return host.IsAbsent() || UrlAuthority(from) != host;
 }
 
+// A posted form is text: it ends at its first zero byte.
+static ScriptVariable FormText(const OVKBuffer &posted) {
+  const char *bytes = posted.GetBuffer();
+  return ScriptVariable(bytes, strnlen(bytes, posted.Length()));
+}
+
 static void ServeCommand(HttpServerSession *session,
                          OVKHttpRequestParser &request) {
   const WebPage &page = session->Page();
@@ -125,8 +131,7 @@ static void ServeCommand(HttpServerSession *session,
   session->SetStatus(200, "OK");
   session->AddHeader("Content-Type", page.mimetype);
   if (posted.Length() > 0) {
-    HttpFormFields fields =
-        ParseForm(ScriptVariable(posted.GetBuffer(), posted.Length()));
+    HttpFormFields fields = ParseForm(FormText(posted));
     ScriptVariable response;
     ProcessCommand("trusted", FormCommandLine(fields), response);
     CommandResponseText() = response;

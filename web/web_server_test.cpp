@@ -200,6 +200,15 @@ TEST_F(WebServerTest, SandboxedAndFetchMarkedCrossSitePostsAreRefused) {
   EXPECT_EQ(3, CountLog("Processing command status(4:)/-1..."));
 }
 
+TEST_F(WebServerTest, PostedFormEndsAtItsFirstZeroByte) {
+  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
+        "content = form\nresponse = [%cmdresponse%]\n");
+  EXPECT_EQ(Ok("[]"), Ask("POST", "/ctrl", std::string("x=1\0&command=status", 19)));
+  EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
+  EXPECT_EQ(Ok("[all quiet]"),
+            Ask("POST", "/ctrl", std::string("command=status\0&command=arm", 27)));
+}
+
 TEST_F(WebServerTest, LoggedPathShowsControlBytesAsHex) {
   Start("");
   Ask("GET", "/x%0aConsole:%20connection%1b[2J");
