@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "core/log.h"
+
 static const char kServerName[] = "Another ugly server created with OVK";
 static const char kErrorContentType[] = "text/html; charset=iso-8859-1";
 
@@ -41,6 +43,26 @@ OVKHttpServerSession::OVKHttpServerSession(int fd, int idle_timeout_sec,
   // so a peer cannot make the queue grow: the answer itself, a page or a
   // file of any size, is all it ever holds.
   max_output_ = INT_MAX;
+}
+
+OVKHttpServerSession::~OVKHttpServerSession() { deadline_.Disarm(); }
+
+void OVKHttpServerSession::RequestDeadline::Arm(OVKEventSelector *selector) {
+  selector_ = selector;
+  SetFromNow(kRequestDeadline, 0);
+  selector_->RegisterTimeout(this);
+}
+
+void OVKHttpServerSession::RequestDeadline::Disarm() {
+  if (selector_ != nullptr) selector_->RemoveTimeout(this);
+  selector_ = nullptr;
+}
+
+void OVKHttpServerSession::RequestDeadline::TimeoutHandle() {
+  selector_ = nullptr;  // a fired timer is no longer registered
+  LogMessage("HTTP request not complete within %d seconds, closing the "
+             "connection", kRequestDeadline);
+  session_->Close();  // destroys the session and this timer with it
 }
 
 void OVKHttpServerSession::SetStatus(int code, const char *reason) {
@@ -228,11 +250,30 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
   path_ = HttpDecode(path);
 }
 
+bool OVKHttpServerSession::CheckRawHead() {
+  if (request_.RawHeadSize() <= kMaxRawHeadSize &&
+      request_.HeaderCount() <= kMaxHeaders)
+    return true;
+  SendError(413, "Request Entity Too Large", nullptr, true);
+  return false;
+}
+
 void OVKHttpServerSession::HandleNewInput() {
   if (draining_) {
     inbuf_.Erase();
     return;
   }
+  // Blank lines and blanks in a header name cost a client nothing, so the
+  // idle timer alone cannot end a request that never completes.
+  if (!deadline_started_ && inbuf_.Length() > 0 && GetSelector() != nullptr) {
+    deadline_started_ = true;
+    deadline_.Arm(GetSelector());
+  }
+  ParseInput();
+  if (state_ == kRequestComplete || state_ == kClosing) deadline_.Disarm();
+}
+
+void OVKHttpServerSession::ParseInput() {
   int length = inbuf_.Length();
   bool body_arrived = false;
   for (int i = 0; i < length; i++) {
@@ -243,6 +284,7 @@ void OVKHttpServerSession::HandleNewInput() {
     }
     unsigned char c = static_cast<unsigned char>(inbuf_.GetBuffer()[i]);
     request_.Feed(c);
+    if (!CheckRawHead()) continue;  // answered: the next byte stops the loop
     switch (state_) {
       case kIdle:
         if (c != '\n' && c != ' ' && c != '\t' && c != '\r') state_ = kRequestLine;
