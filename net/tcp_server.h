@@ -41,8 +41,10 @@ class OVKTcpServer : private OVKFdHandler {
   ~OVKTcpServer() override;
 
   // SO_REUSEADDR, bind to inet_addr(address):port, backlog 5, register.
-  // False when the socket, bind or listen fails (nothing is logged).
-  bool Listen(OVKEventSelector *selector);
+  // False when the socket, bind or listen fails, after logging
+  // "Cannot listen for the %s on ``%s:%d'': %s" with what (the interface
+  // the port serves), the address, the port and the system's reason.
+  bool Listen(OVKEventSelector *selector, const char *what = "TCP server");
   // The last accepted peer; valid while MakeNewSession runs.
   uint32_t LastPeerAddress() const;  // host order
   int LastPeerPort() const;          // host order
@@ -62,6 +64,8 @@ class OVKTcpServer : private OVKFdHandler {
 
  private:
   struct Node;
+  // Logs why Listen failed (errno); false.
+  bool ListenFailed(const char *what) const;
   int port_;
   char *address_;
   int listen_fd_ = -1;
