@@ -129,7 +129,7 @@ class StateFileUnderKill(unittest.TestCase):
         self.assertGreater(flips, 1000)
 
     # A save cut short by the kill leaves its temporary
-    # (hovantra.state.XXXXXX) behind; the next start removes it, so crashes
+    # (.hovantra.state.saving-XXXXXX) behind; the next start removes it, so crashes
     # never pile up stale files beside the state file.
     def test_stale_temporaries_do_not_pile_up(self):
         d = self.d
