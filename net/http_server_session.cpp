@@ -36,12 +36,7 @@ static bool ParseContentLength(const ScriptVariable &text, int *value) {
 OVKHttpServerSession::OVKHttpServerSession(int fd, int idle_timeout_sec,
                                            OVKEventSelector *selector,
                                            OVKTcpServer *server)
-    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {
-  // One connection carries one answer and reads nothing after the request,
-  // so a peer cannot make the queue grow: the answer itself, a page or a
-  // file of any size, is all it ever holds.
-  max_output_ = INT_MAX;
-}
+    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {}
 
 void OVKHttpServerSession::SetStatus(int code, const char *reason) {
   response_.SetStartLine(ScriptFormat("HTTP/1.1 %3d %s", code % 1000, reason));
