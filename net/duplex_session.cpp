@@ -6,8 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/log.h"
-
 namespace {
 const int kReadChunk = 1024;
 
