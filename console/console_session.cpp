@@ -28,6 +28,7 @@ ConsoleServerSession::~ConsoleServerSession() {
 void ConsoleServerSession::HandleNewInput() {
   OVKBuffer line;
   for (;;) {
+    if (PausedForOutput()) return;  // the client reads too slowly
     int lf = inbuf_.FindLineFeed();
     int length = lf < 0 ? inbuf_.Length() : lf;
     // The CR of a CR LF is no part of the line, even before its LF came.
@@ -57,6 +58,13 @@ void ConsoleServerSession::HandleNewInput() {
 }
 
 void ConsoleServerSession::HandleSessionTimeout() {
+  // Paused this long, the client has read nothing for a whole idle period
+  // and would never take a farewell either.
+  if (OutputPaused()) {
+    LogMessage("Console: the client reads nothing, closing the session");
+    Close();  // destroys this
+    return;
+  }
   outbuf_.AddString("Timed out, sorry...\n");
   Shutdown();
 }

@@ -8,6 +8,11 @@
 // discarded and nothing more is read.  The idle timer runs from the last
 // input only.
 //
+// While more than 64 KiB of answers wait to be written, no further line is
+// handled and nothing more is read (backpressure); a client that lets its
+// idle timeout pass meanwhile has read nothing for that long and is closed
+// with "Console: the client reads nothing, closing the session".
+//
 // A line longer than kMaxLine bytes (so far, without its CR LF) ends
 // the session at once with "Console: line too long, closing the session",
 // so a client cannot make the daemon hold unbounded input.

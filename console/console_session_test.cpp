@@ -147,6 +147,7 @@ TEST_F(ConsoleTest, RestartingTheConsoleEndsItsSessions) {
 class QuickSession : public ConsoleServerSession {
  public:
   using ConsoleServerSession::ConsoleServerSession;
+  using ConsoleServerSession::OutputPaused;
   void Expire() { HandleSessionTimeout(); }
 };
 
@@ -170,6 +171,30 @@ TEST_F(ConsoleTest, IdleTimeoutSaysSoAndCloses) {
   server.last->Expire();
   ASSERT_TRUE(EndsWith("Timed out, sorry...\n"));
   EXPECT_EQ(0, server.SessionCount());
+}
+
+TEST_F(ConsoleTest, AClientThatDoesNotReadIsPausedThenEndedByItsTimeout) {
+  // Each answer is 100 kB.
+  std::string big = "[console]\ntrusted = 127.0.0.1\n[command big]\nresponse = ";
+  for (int i = 0; i < 100; i++) big += std::string(999, 'z') + "\n+";
+  log_.Dir().Write("test.ini", big + "\n");
+  ASSERT_TRUE(LoadConfiguration(log_.Dir().File("test.ini").c_str()));
+  QuickServer server;
+  ASSERT_TRUE(server.Listen(&selector_));
+  ASSERT_TRUE(client_.Connect(server.BoundPort()));
+  int small = 4096;
+  setsockopt(client_.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  std::string lines;
+  for (int i = 0; i < 100; i++) lines += "big\n";
+  client_.Send(lines);
+  ASSERT_TRUE(runner_.RunUntil([&] { return server.last && server.last->OutputPaused(); }));
+  // The socket buffers hold a few answers; the rest of the lines wait.
+  std::vector<std::string> logged = log_.Lines();
+  EXPECT_LT(std::count(logged.begin(), logged.end(), "Console: handling [big]"), 50);
+  EXPECT_EQ(1, server.SessionCount());
+  server.last->Expire();
+  EXPECT_EQ(0, server.SessionCount());
+  EXPECT_TRUE(log_.Contains("Console: the client reads nothing, closing the session"));
 }
 
 }  // namespace

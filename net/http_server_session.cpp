@@ -38,12 +38,7 @@ static bool ParseContentLength(const ScriptVariable &text, int *value) {
 OVKHttpServerSession::OVKHttpServerSession(int fd, int idle_timeout_sec,
                                            OVKEventSelector *selector,
                                            OVKTcpServer *server)
-    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {
-  // One connection carries one answer and reads nothing after the request,
-  // so a peer cannot make the queue grow: the answer itself, a page or a
-  // file of any size, is all it ever holds.
-  max_output_ = INT_MAX;
-}
+    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {}
 
 OVKHttpServerSession::~OVKHttpServerSession() { deadline_.Disarm(); }
 

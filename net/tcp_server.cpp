@@ -1,6 +1,7 @@
 #include "net/tcp_server.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -58,10 +59,10 @@ OVKTcpServer::~OVKTcpServer() {
   }
 }
 
-bool OVKTcpServer::Listen(OVKEventSelector *selector) {
+bool OVKTcpServer::Listen(OVKEventSelector *selector, const char *what) {
   selector_ = selector;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd == -1) return false;
+  if (fd == -1) return ListenFailed(what);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   struct sockaddr_in addr;
@@ -71,6 +72,7 @@ bool OVKTcpServer::Listen(OVKEventSelector *selector) {
   addr.sin_addr.s_addr = inet_addr(address_);
   if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 ||
       listen(fd, 5) != 0) {
+    ListenFailed(what);
     close(fd);
     return false;
   }
@@ -78,6 +80,14 @@ bool OVKTcpServer::Listen(OVKEventSelector *selector) {
   SetFd(fd);
   selector_->RegisterFd(this);
   return true;
+}
+
+// Without this line an interface whose port is taken would be absent
+// with nothing said anywhere.
+bool OVKTcpServer::ListenFailed(const char *what) const {
+  LogMessage("Cannot listen for the %s on ``%s:%d'': %s", what, address_, port_,
+             strerror(errno));
+  return false;
 }
 
 uint32_t OVKTcpServer::LastPeerAddress() const {

@@ -50,8 +50,10 @@ class OVKTcpServer : private OVKFdHandler {
   ~OVKTcpServer() override;
 
   // SO_REUSEADDR, bind to inet_addr(address):port, backlog 5, register.
-  // False when the socket, bind or listen fails (nothing is logged).
-  bool Listen(OVKEventSelector *selector);
+  // False when the socket, bind or listen fails, after logging
+  // "Cannot listen for the %s on ``%s:%d'': %s" with what (the interface
+  // the port serves), the address, the port and the system's reason.
+  bool Listen(OVKEventSelector *selector, const char *what = "TCP server");
   // The last accepted peer; valid while MakeNewSession runs.
   uint32_t LastPeerAddress() const;  // host order
   int LastPeerPort() const;          // host order
@@ -91,6 +93,8 @@ class OVKTcpServer : private OVKFdHandler {
   bool paused_ = false;
   AcceptResume resume_{&paused_};
   bool failure_logged_ = false;  // in the current run of failed accepts
+  // Logs why Listen failed (errno); false.
+  bool ListenFailed(const char *what) const;
   int port_;
   char *address_;
   int listen_fd_ = -1;

@@ -173,11 +173,19 @@ TEST(TcpServerListenTest, PortInUseOrBadAddressFails) {
     Fixed(const char *addr, int port) : OVKTcpServer(addr, port) {}
     OVKTcpServerSession *MakeNewSession(int) override { return nullptr; }
   };
-  Fixed busy("127.0.0.1", first.BoundPort());
-  EXPECT_FALSE(busy.Listen(&selector));
+  TestLog log;
+  int port = first.BoundPort();
+  Fixed busy("127.0.0.1", port);
+  EXPECT_FALSE(busy.Listen(&selector, "console"));
   EXPECT_EQ(-1, busy.BoundPort());
   Fixed foreign("192.0.2.1", 0);  // not an address of this machine
   EXPECT_FALSE(foreign.Listen(&selector));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{
+                "Cannot listen for the console on ``127.0.0.1:" + std::to_string(port) +
+                    "'': Address already in use",
+                "Cannot listen for the TCP server on ``192.0.2.1:0'': "
+                "Cannot assign requested address"}));
 }
 
 // While it lives, no descriptor can be opened: the open-files limit is
