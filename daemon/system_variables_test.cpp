@@ -22,11 +22,7 @@ namespace {
 // variables, as start-up leaves it.
 class SystemVariablesTest : public FsmTest {
  protected:
-  SystemVariablesTest() {
-    ResetMainSubstitution();
-    RegisterSystemVariables(MainSubstitution());
-  }
-
+  SystemVariablesTest() { RegisterSystemVariables(MainSubstitution()); }
 };
 
 std::string Expand(const char *text) {
