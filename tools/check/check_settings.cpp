@@ -88,7 +88,8 @@ void CheckSettings(CheckContext &c) {
   CheckNumber(c, "console", "timeout", 60);
   CheckNumber(c, "webserver", "port", 7281);
 
-  if (ConsolePort() == WebserverPort() && ConsoleIp() == WebserverIp()) {
+  if (ConsolePort() == WebserverPort() && ConsolePort() != 0 &&
+      ConsoleIp() == WebserverIp()) {
     const ConfigIndex::Section *s = c.index.Find("webserver", nullptr);
     c.findings.Error(s ? c.Line(*s, "port") : 0,
                      "the console and the web interface share port " +
