@@ -44,7 +44,7 @@ class Checker(unittest.TestCase):
     def test_the_installed_configuration_is_clean_but_for_the_missing_user(self):
         with open(os.path.join(SOURCE, "packaging/hovantra.ini")) as f:
             text = f.read()
-        text = text.replace("/usr/share/hovantra/www", SOURCE + "/packaging/www")
+        text = text.replace("/usr/share/hovantra/www", SOURCE + "/examples/demo/www")
         status, out = self.check(self.ports(text))
         self.assertEqual(status, 0, out)
         self.assertRegex(out, r"^F:\d+: note: webserver has no users yet")
@@ -135,6 +135,10 @@ type = file
 path = {dir}/style.css
 [webpage /ctrl]
 type = command
+[console]
+port = 7280
+[webserver]
+port = 7281
 """.replace("{dir}", self.dir)
         status, out = self.check(self.ports(config))
         self.assertEqual(status, 1, out)
