@@ -3,6 +3,11 @@
 #include <openssl/evp.h>
 #include <strings.h>
 
+#include <cstdio>
+#include <string>
+
+#include "core/log.h"
+
 ScriptVariable MD5hex(const ScriptVariable &text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -93,6 +98,23 @@ void OVKDigestAuthMachine::Challenge(OVKHttpServerSession *session,
   session->SendError(401, "Authorization Required", nullptr, true);
 }
 
+// An owner wants to see who tries passwords; the name comes from the
+// network, so its control bytes are written as \xHH.
+static void LogFailedLogin(const ScriptVariable &user) {
+  if (user.IsAbsent()) return;  // a first request, not an attempt
+  std::string shown;
+  for (unsigned char c : user.Str()) {
+    if (c < 0x20 || c == 0x7f) {
+      char hex[5];
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+      shown += hex;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  LogMessage("webserver: failed login for user ``%s''", shown.c_str());
+}
+
 void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
                                         OVKHttpRequestParser &request,
                                         OVKHttpMessage &response) {
@@ -113,6 +135,7 @@ void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
   if (realm.IsAbsent() || nonce.IsAbsent() || uri.IsAbsent() ||
       answer.IsAbsent() || user.IsAbsent() || password.IsAbsent() ||
       realm != realm_) {
+    LogFailedLogin(user);
     Challenge(session, false);
     return;
   }
@@ -121,6 +144,7 @@ void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
   ScriptVariable expected = MD5hex(ha1 + ":" + nonce + ":" + ha2);
   if (answer.Length() != expected.Length() ||
       strcasecmp(answer.c_str(), expected.c_str()) != 0) {
+    LogFailedLogin(user);
     Challenge(session, false);
     return;
   }
