@@ -3,18 +3,21 @@
 # file never needs an edit here.
 #
 #   hovantra_library(NAME DEPS other_lib ... [EXTRA_LIBS system_lib ...]
-#                    [INCLUDES dir ...] [TEST_LIBS lib ...] [PROGRAM name]
-#                    [SUBDIRS dir ...])
+#                    [INCLUDES dir ...] [TEST_LIBS lib ...] [SUBDIRS dir ...]
+#                    [PROGRAM name [MAIN file]])
 #
 # Library NAME is built from every *.cpp in the folder (and in its SUBDIRS)
-# except the tests, the test support and main.cpp.  *_test_support.cpp files make NAME_test_support,
-# which the folder's tests link and the tests of folders above may name in
-# TEST_LIBS.  The test binary NAME_test links NAME and GoogleTest and is
-# registered with CTest.  PROGRAM builds the executable name from main.cpp
-# into the top of the build tree.
+# except the tests, the test support and the program's main file.
+# *_test_support.cpp files make NAME_test_support, which the folder's tests
+# link and the tests of folders above may name in TEST_LIBS.  The test binary NAME_test links NAME and GoogleTest and is
+# registered with CTest.  PROGRAM builds the executable name from MAIN
+# (main.cpp unless given) into the top of the build tree.
 function(hovantra_library name)
-  cmake_parse_arguments(ARG "" "PROGRAM" "DEPS;EXTRA_LIBS;TEST_LIBS;INCLUDES;SUBDIRS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PROGRAM;MAIN" "DEPS;EXTRA_LIBS;TEST_LIBS;INCLUDES;SUBDIRS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  if(NOT ARG_MAIN)
+    set(ARG_MAIN main.cpp)
+  endif()
   set(all_sources)
   set(test_sources)
   set(support_sources)
@@ -28,7 +31,7 @@ function(hovantra_library name)
     list(APPEND support_sources ${found})
   endforeach()
   set(lib_sources ${all_sources})
-  foreach(other ${test_sources} ${support_sources} ${dir}/main.cpp)
+  foreach(other ${test_sources} ${support_sources} ${dir}/${ARG_MAIN})
     list(REMOVE_ITEM lib_sources ${other})
   endforeach()
   if(lib_sources)
@@ -56,7 +59,7 @@ function(hovantra_library name)
       TIMEOUT 600)
   endif()
   if(ARG_PROGRAM)
-    add_executable(${ARG_PROGRAM} ${dir}/main.cpp)
+    add_executable(${ARG_PROGRAM} ${dir}/${ARG_MAIN})
     target_link_libraries(${ARG_PROGRAM} PRIVATE ${name})
     set_target_properties(${ARG_PROGRAM} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
   endif()

@@ -1,10 +1,10 @@
 // Start-up of the state machines and their process-wide state.
-#include "fsm/saved_states.h"
 #include "fsm/state_machines.h"
 
 #include "config/configuration.h"
 #include "core/process_state.h"
 #include "devices/lamp_blinker.h"
+#include "fsm/saved_states.h"
 #include "fsm/set_state.h"
 #include "fsm/states.h"
 #include "fsm/timeout_transit.h"
