@@ -66,8 +66,7 @@ bool RunBuiltin(LineRun &run, const ResolvedCommand &cmd, long i, long *count) {
   return true;
 }
 
-void RunActions(LineRun &run, const ResolvedCommand &cmd, long i,
-                long count) {
+void RunActions(LineRun &run, const ResolvedCommand &cmd, long i, long count) {
   ScriptVector lines = SplitTokens(cmd.text, "\n", " \t\r");
   for (const ScriptVariable &line : lines) {
     if (line.IsEmpty()) continue;
@@ -117,8 +116,8 @@ int ProcessCommand(const ScriptVariable &caller, const ScriptVariable &line,
       return 0;
     }
     LogMessage("Processing command %s(%d:%s)/%ld...",
-               LogCommandWord(run.words, i).c_str(),
-               static_cast<int>(cmd.kind), cmd.text.c_str(), cmd.args);
+               LogCommandWord(run.words, i).c_str(), static_cast<int>(cmd.kind),
+               cmd.text.c_str(), cmd.args);
     long count = cmd.args;
     bool go_on = true;
     switch (cmd.kind) {

@@ -116,7 +116,8 @@ TEST_F(CommandTest, LoggedWordsHidePasswordsAndControlBytes) {
   EXPECT_TRUE(log.Contains("Processing command ***(0:)/-1..."));
   EXPECT_TRUE(log.Contains("Processing command arm\\x1b[2J(0:)/-1..."));
   Run("trusted", "bad \x7f");
-  EXPECT_TRUE(log.Contains("** do_single_action(@BLINK %1%, [bad|\\x7f], 0, 1)"));
+  EXPECT_TRUE(
+      log.Contains("** do_single_action(@BLINK %1%, [bad|\\x7f], 0, 1)"));
   for (const std::string &line : log.RawLines()) {
     EXPECT_EQ(std::string::npos, line.find("gpass")) << line;
     EXPECT_EQ(std::string::npos, line.find('\x1b')) << line;
@@ -217,7 +218,8 @@ TEST_F(CommandTest, AliasesAreFollowedCaseInsensitively) {
 TEST_F(CommandTest, AliasLoopCountsAsUnknown) {
   EXPECT_EQ(Run("trusted", "loopa status"), 1);
   EXPECT_EQ(response, "Unknown cmd loopa\nstatus(status|)");
-  EXPECT_TRUE(log.Contains("conf. error: alias_for loop at ``loopa'', giving up"));
+  EXPECT_TRUE(
+      log.Contains("conf. error: alias_for loop at ``loopa'', giving up"));
   EXPECT_TRUE(log.Contains("Processing command loopa(0:)/-1..."));
 }
 
@@ -282,7 +284,8 @@ TEST_F(CommandTest, FailureTexts) {
   EXPECT_EQ(raised, ScriptVector({"!activity"}));
   EXPECT_FALSE(IsReady());
   EXPECT_TRUE(log.Contains("** do_single_action(@BLINK %1%, [bad|z], 0, 1)"));
-  EXPECT_TRUE(log.Contains("** do_single_action(not-an-action, [bad|z], 0, 1)"));
+  EXPECT_TRUE(
+      log.Contains("** do_single_action(not-an-action, [bad|z], 0, 1)"));
   EXPECT_TRUE(log.Contains("** do_single_action(@act+   %0%, [bad|z], 0, 1)"));
   EXPECT_TRUE(log.Contains("Unknown action [@BLINK z]"));
 }

@@ -1,10 +1,9 @@
 #include "actions/notifications.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -47,7 +46,9 @@ class NotificationsTest : public ::testing::Test {
   std::string Out(long counter) {
     return log_.Dir().Read("out/" + OutName(counter));
   }
-  bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+  bool Exists(const std::string &path) {
+    return access(path.c_str(), F_OK) == 0;
+  }
 
   TestLog log_;
 };
@@ -58,13 +59,16 @@ TEST_F(NotificationsTest, OneMessagePerPhoneInListOrder) {
       "phones = +100\t+200\n"
       "message = \tAlarm in %1% (%0%, all: %*%)  \n");
   SendNotification("alarm kitchen  hall");
-  EXPECT_EQ(Out(123), "To: +100\n\nAlarm in kitchen (alarm, all: kitchen hall)");
-  EXPECT_EQ(Out(246), "To: +200\n\nAlarm in kitchen (alarm, all: kitchen hall)");
-  EXPECT_EQ(log_.Lines(),
-            (Lines{"Sending sms " + OutName(123) +
-                       " to [+100]: [Alarm in kitchen (alarm, all: kitchen hall)]",
-                   "Sending sms " + OutName(246) +
-                       " to [+200]: [Alarm in kitchen (alarm, all: kitchen hall)]"}));
+  EXPECT_EQ(Out(123),
+            "To: +100\n\nAlarm in kitchen (alarm, all: kitchen hall)");
+  EXPECT_EQ(Out(246),
+            "To: +200\n\nAlarm in kitchen (alarm, all: kitchen hall)");
+  EXPECT_EQ(
+      log_.Lines(),
+      (Lines{"Sending sms " + OutName(123) +
+                 " to [+100]: [Alarm in kitchen (alarm, all: kitchen hall)]",
+             "Sending sms " + OutName(246) +
+                 " to [+200]: [Alarm in kitchen (alarm, all: kitchen hall)]"}));
 }
 
 TEST_F(NotificationsTest, IncompleteSectionsAreReportedAndSendNothing) {

@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "actions/actions.h"
 #include "actions/action_state.h"
+#include "actions/actions.h"
 
 void RestartTimeout::TimeoutHandle() {
   if (OVKEventSelector *loop = ActionEventLoop()) loop->Break();

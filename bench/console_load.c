@@ -97,7 +97,8 @@ static int scan(struct client *c, const char *buf, ssize_t n) {
       c->line_ok = 1;
       continue;
     }
-    if (c->line_pos < expected_len && buf[i] != expected[c->line_pos]) c->line_ok = 0;
+    if (c->line_pos < expected_len && buf[i] != expected[c->line_pos])
+      c->line_ok = 0;
     c->line_pos++;
   }
   return done;
@@ -111,16 +112,31 @@ int main(int argc, char **argv) {
   int opt;
   while ((opt = getopt(argc, argv, "p:c:d:w:m:e:g:")) != -1) {
     switch (opt) {
-      case 'p': port = atoi(optarg); break;
-      case 'c': clients = atoi(optarg); break;
-      case 'd': seconds = atof(optarg); break;
-      case 'w': warmup = atof(optarg); break;
-      case 'm': command = optarg; break;
-      case 'e': expected = optarg; break;
-      case 'g': greeting = atoi(optarg); break;
+      case 'p':
+        port = atoi(optarg);
+        break;
+      case 'c':
+        clients = atoi(optarg);
+        break;
+      case 'd':
+        seconds = atof(optarg);
+        break;
+      case 'w':
+        warmup = atof(optarg);
+        break;
+      case 'm':
+        command = optarg;
+        break;
+      case 'e':
+        expected = optarg;
+        break;
+      case 'g':
+        greeting = atoi(optarg);
+        break;
       default:
-        fprintf(stderr, "usage: console_load -p PORT [-c CLIENTS] [-d SECONDS] "
-                        "[-w WARMUP] [-m COMMAND] [-e PREFIX] [-g LINES]\n");
+        fprintf(stderr,
+                "usage: console_load -p PORT [-c CLIENTS] [-d SECONDS] "
+                "[-w WARMUP] [-m COMMAND] [-e PREFIX] [-g LINES]\n");
         return 1;
     }
   }

@@ -68,7 +68,8 @@ int main(int argc, char **argv) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons((unsigned short)atoi(argv[1]));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(lfd, (struct sockaddr *)&addr, sizeof addr) < 0 || listen(lfd, 5) < 0) {
+  if (bind(lfd, (struct sockaddr *)&addr, sizeof addr) < 0 ||
+      listen(lfd, 5) < 0) {
     perror("echo_server");
     return 1;
   }

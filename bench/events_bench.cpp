@@ -101,11 +101,16 @@ class System {
     ResetProcessState();
     ResetLog();
     std::string cmd = "rm -rf '" + dir_ + "'";
-    if (system(cmd.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir_.c_str());
+    if (system(cmd.c_str()) != 0)
+      fprintf(stderr, "cannot remove %s\n", dir_.c_str());
   }
 
-  const ScriptVariable &Event(size_t i) const { return events_[i % events_.size()]; }
-  const ScriptVariable &State(size_t i) const { return states_[i % states_.size()]; }
+  const ScriptVariable &Event(size_t i) const {
+    return events_[i % events_.size()];
+  }
+  const ScriptVariable &State(size_t i) const {
+    return states_[i % states_.size()];
+  }
 
   // The state the machine must be in after Event(i) or State(i).
   bool Reached(size_t i) const {
@@ -147,22 +152,34 @@ void Drive(benchmark::State &state, bool saved, Call call) {
 }
 
 void BM_ProcessEvent(benchmark::State &state) {
-  Drive(state, true, [](const System &s, size_t i) { ProcessEvent(s.Event(i)); });
+  Drive(state, true,
+        [](const System &s, size_t i) { ProcessEvent(s.Event(i)); });
 }
 
 void BM_SetState(benchmark::State &state) {
-  Drive(state, true, [](const System &s, size_t i) { SetState(s.State(i), false); });
+  Drive(state, true,
+        [](const System &s, size_t i) { SetState(s.State(i), false); });
 }
 
 // Without a state file: only the lookups, the state set and the log.
 void BM_SetStateUnsaved(benchmark::State &state) {
-  Drive(state, false, [](const System &s, size_t i) { SetState(s.State(i), false); });
+  Drive(state, false,
+        [](const System &s, size_t i) { SetState(s.State(i), false); });
 }
 
 }  // namespace
 
-BENCHMARK(BM_ProcessEvent)->RangeMultiplier(10)->Range(10, 100000)->Complexity(benchmark::o1);
-BENCHMARK(BM_SetState)->RangeMultiplier(10)->Range(10, 100000)->Complexity(benchmark::o1);
-BENCHMARK(BM_SetStateUnsaved)->RangeMultiplier(10)->Range(10, 100000)->Complexity(benchmark::o1);
+BENCHMARK(BM_ProcessEvent)
+    ->RangeMultiplier(10)
+    ->Range(10, 100000)
+    ->Complexity(benchmark::o1);
+BENCHMARK(BM_SetState)
+    ->RangeMultiplier(10)
+    ->Range(10, 100000)
+    ->Complexity(benchmark::o1);
+BENCHMARK(BM_SetStateUnsaved)
+    ->RangeMultiplier(10)
+    ->Range(10, 100000)
+    ->Complexity(benchmark::o1);
 
 BENCHMARK_MAIN();

@@ -140,7 +140,8 @@ ReplaceOutcome ReplaceFile(const std::string &path,
   return outcome;
 }
 
-std::vector<std::string> RemoveInterruptedReplacements(const std::string &path) {
+std::vector<std::string> RemoveInterruptedReplacements(
+    const std::string &path) {
   std::vector<std::string> removed;
   std::string target = FinalTarget(path);
   if (target.empty()) return removed;

@@ -18,8 +18,8 @@
 #include <vector>
 
 struct ReplaceOutcome {
-  int error = 0;         // 0, or the errno of the step that failed
-  bool opened = false;   // the temporary (or the device) was opened
+  int error = 0;        // 0, or the errno of the step that failed
+  bool opened = false;  // the temporary (or the device) was opened
 };
 
 // fill puts the whole contents into the stream and gives false when that

@@ -81,7 +81,8 @@ TEST(AtomicFile, ReplacesTheTargetOfASymbolicLink) {
   EXPECT_TRUE(S_ISLNK(Stat(path).st_mode));
   EXPECT_TRUE(S_ISLNK(Stat(dir.File("etc/second")).st_mode));
   EXPECT_EQ(dir.Read("real/h.state"), "two");
-  EXPECT_EQ(Names(dir.File("etc")), (std::vector<std::string>{"h.state", "second"}));
+  EXPECT_EQ(Names(dir.File("etc")),
+            (std::vector<std::string>{"h.state", "second"}));
   EXPECT_EQ(Names(dir.File("real")), std::vector<std::string>{"h.state"});
 
   // A device behind the path is written, never replaced.
@@ -117,7 +118,8 @@ TEST(AtomicFile, FailuresGiveTheReasonAndLeaveNoTemporary) {
   EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"h.state"});
 
   // A failing writer counts as a failed write.
-  ReplaceOutcome refused = ReplaceFile(dir.File("h.state"), [](FILE *) { return false; });
+  ReplaceOutcome refused =
+      ReplaceFile(dir.File("h.state"), [](FILE *) { return false; });
   EXPECT_NE(refused.error, 0);
   EXPECT_EQ(dir.Read("h.state"), "old");
   EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"h.state"});
@@ -127,21 +129,25 @@ TEST(AtomicFile, RemovesOnlyItsOwnTemporaries) {
   TestDir dir;
   ASSERT_EQ(mkdir(dir.File("real").c_str(), 0700), 0);
   ASSERT_EQ(symlink("real/h.state", dir.File("h.state").c_str()), 0);
-  for (const char *name : {"real/.h.state.saving-Ab3dE9", "real/.h.state.saving-000000",
-                           "real/h.state.backup", "real/h.state.Ab3dE9",
-                           "real/.h.state.saving-Ab3dE", "real/.h.state.saving-Ab3d.9",
-                           "real/.other.saving-Ab3dE9", ".h.state.saving-Ab3dE9"})
+  for (const char *name :
+       {"real/.h.state.saving-Ab3dE9", "real/.h.state.saving-000000",
+        "real/h.state.backup", "real/h.state.Ab3dE9",
+        "real/.h.state.saving-Ab3dE", "real/.h.state.saving-Ab3d.9",
+        "real/.other.saving-Ab3dE9", ".h.state.saving-Ab3dE9"})
     dir.Write(name, "");
-  std::vector<std::string> removed = RemoveInterruptedReplacements(dir.File("h.state"));
+  std::vector<std::string> removed =
+      RemoveInterruptedReplacements(dir.File("h.state"));
   std::sort(removed.begin(), removed.end());
-  EXPECT_EQ(removed, (std::vector<std::string>{dir.File("real/.h.state.saving-000000"),
-                                               dir.File("real/.h.state.saving-Ab3dE9")}));
+  EXPECT_EQ(removed, (std::vector<std::string>{
+                         dir.File("real/.h.state.saving-000000"),
+                         dir.File("real/.h.state.saving-Ab3dE9")}));
   EXPECT_EQ(Names(dir.File("real")),
-            (std::vector<std::string>{".h.state.saving-Ab3d.9", ".h.state.saving-Ab3dE",
-                                      ".other.saving-Ab3dE9", "h.state.Ab3dE9",
-                                      "h.state.backup"}));
-  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{".h.state.saving-Ab3dE9",
-                                                          "h.state", "real"}));
+            (std::vector<std::string>{
+                ".h.state.saving-Ab3d.9", ".h.state.saving-Ab3dE",
+                ".other.saving-Ab3dE9", "h.state.Ab3dE9", "h.state.backup"}));
+  EXPECT_EQ(
+      Names(dir.Path()),
+      (std::vector<std::string>{".h.state.saving-Ab3dE9", "h.state", "real"}));
 }
 
 }  // namespace

@@ -40,14 +40,13 @@ static const char *ToText(const ScriptVariable &v) {
   return v.IsAbsent() ? nullptr : v.c_str();
 }
 
-ScriptVariable ConfigString(const char *type, const char *name,
-                            const char *key, const ScriptVariable &dflt) {
+ScriptVariable ConfigString(const char *type, const char *name, const char *key,
+                            const ScriptVariable &dflt) {
   if (!the_configuration) return dflt;
   return FromText(the_configuration->GetString(type, name, key, ToText(dflt)));
 }
 
-long ConfigInt(const char *type, const char *name, const char *key,
-               long dflt) {
+long ConfigInt(const char *type, const char *name, const char *key, long dflt) {
   if (!the_configuration) return dflt;
   return the_configuration->GetInt(type, name, key, dflt);
 }
@@ -69,9 +68,9 @@ ScriptVariable ConfigSectionName(const char *type, int index) {
   return ScriptVariable(the_configuration->SectionName(type, index));
 }
 
-static ScriptVariable Named(const char *type, const ScriptVariable &name,
-                            const char *key,
-                            const ScriptVariable &dflt = ScriptVariable::Absent()) {
+static ScriptVariable Named(
+    const char *type, const ScriptVariable &name, const char *key,
+    const ScriptVariable &dflt = ScriptVariable::Absent()) {
   return ConfigString(type, name.c_str(), key, dflt);
 }
 
@@ -133,7 +132,9 @@ ScriptVariable ConsoleGreeting(bool trusted) {
 }
 
 // sms
-ScriptVariable SmsIncoming() { return ConfigString("sms", nullptr, "incoming"); }
+ScriptVariable SmsIncoming() {
+  return ConfigString("sms", nullptr, "incoming");
+}
 ScriptVariable SmsOutgoing() {
   return ConfigString("sms", nullptr, "outgoing", "/var/sms/out");
 }
@@ -229,8 +230,8 @@ static ScriptVariable Trimmed(ScriptVariable v) {
 ScriptVariable DeviceKey(const ScriptVariable &section, const char *key,
                          int line) {
   ScriptVariable qualifier = ScriptFormat("%d", line);
-  return Trimmed(ConfigQualified("device", section.c_str(), key,
-                                 qualifier.c_str()));
+  return Trimmed(
+      ConfigQualified("device", section.c_str(), key, qualifier.c_str()));
 }
 ScriptVariable DeviceOnewire(const ScriptVariable &section) {
   return Trimmed(Named("device", section, "onewire"));

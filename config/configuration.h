@@ -33,13 +33,13 @@ void ResetConfiguration();
 
 // Generic lookups; each gives its default when no configuration is loaded.
 // A null name addresses the first section of the type.
-ScriptVariable ConfigString(const char *type, const char *name,
-                            const char *key,
-                            const ScriptVariable &dflt = ScriptVariable::Absent());
+ScriptVariable ConfigString(
+    const char *type, const char *name, const char *key,
+    const ScriptVariable &dflt = ScriptVariable::Absent());
 long ConfigInt(const char *type, const char *name, const char *key, long dflt);
-ScriptVariable ConfigQualified(const char *type, const char *name,
-                               const char *key, const char *qualifier,
-                               const ScriptVariable &dflt = ScriptVariable::Absent());
+ScriptVariable ConfigQualified(
+    const char *type, const char *name, const char *key, const char *qualifier,
+    const ScriptVariable &dflt = ScriptVariable::Absent());
 int ConfigCountSections(const char *type);
 ScriptVariable ConfigSectionName(const char *type, int index);
 
@@ -52,18 +52,18 @@ long GeneralWatchdog();                // 30 (seconds; 0: none)
 ScriptVariable GeneralPassword();      // absent
 
 // webserver
-ScriptVariable WebserverIp();     // "127.0.0.1"
-long WebserverPort();             // 7281
-ScriptVariable WebserverRealm();  // "127.0.0.1"
-ScriptVariable WebserverP404();   // "Not found"
+ScriptVariable WebserverIp();                                   // "127.0.0.1"
+long WebserverPort();                                           // 7281
+ScriptVariable WebserverRealm();                                // "127.0.0.1"
+ScriptVariable WebserverP404();                                 // "Not found"
 ScriptVariable WebserverHtml(const ScriptVariable &qualifier);  // absent
 // Password of the first `users` entry named exactly user, or absent.
 ScriptVariable WebserverUserPassword(const ScriptVariable &user);
 
 // console
-ScriptVariable ConsoleIp();  // "127.0.0.1"
-long ConsolePort();          // 7280
-long ConsoleTimeout();       // 60
+ScriptVariable ConsoleIp();       // "127.0.0.1"
+long ConsolePort();               // 7280
+long ConsoleTimeout();            // 60
 ScriptVariable ConsoleTrusted();  // ""
 // "greeting:trusted" / "greeting:untrusted", else "greeting", else "".
 ScriptVariable ConsoleGreeting(bool trusted);

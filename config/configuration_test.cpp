@@ -63,8 +63,9 @@ TEST_F(ConfigTest, LoadFailureLogsTwoLines) {
 }
 
 TEST_F(ConfigTest, SingleInstanceSectionsReadTheFirst) {
-  Load("[console one]\nport = 1\ngreeting = hello\ngreeting:trusted = welcome\n"
-       "[console two]\nport = 2\n[general]\nwatchdog = 0\n");
+  Load(
+      "[console one]\nport = 1\ngreeting = hello\ngreeting:trusted = welcome\n"
+      "[console two]\nport = 2\n[general]\nwatchdog = 0\n");
   EXPECT_EQ(ConsolePort(), 1);
   EXPECT_EQ(ConsoleGreeting(true), "welcome");
   EXPECT_EQ(ConsoleGreeting(false), "hello");
@@ -72,10 +73,11 @@ TEST_F(ConfigTest, SingleInstanceSectionsReadTheFirst) {
 }
 
 TEST_F(ConfigTest, YesNoNormalisations) {
-  Load("[variable a]\nenable =  Yes\t\n[variable b]\nenable = true\n"
-       "[variable c]\nenable = yes\ndefault = 21\n"
-       "[command arm]\nunpriv = YES\n[command x]\nunpriv = yes please\n"
-       "[webpage /]\npublic = Yes\n");
+  Load(
+      "[variable a]\nenable =  Yes\t\n[variable b]\nenable = true\n"
+      "[variable c]\nenable = yes\ndefault = 21\n"
+      "[command arm]\nunpriv = YES\n[command x]\nunpriv = yes please\n"
+      "[webpage /]\npublic = Yes\n");
   EXPECT_TRUE(VariableEnabled("a"));
   EXPECT_FALSE(VariableEnabled("b"));
   EXPECT_EQ(VariableDefault("c"), "21");
@@ -88,8 +90,9 @@ TEST_F(ConfigTest, YesNoNormalisations) {
 }
 
 TEST_F(ConfigTest, QualifiedEventAndDeviceKeys) {
-  Load("[event door]\nfsm = security\ntransit = plain\ntransit:armed = qual\n"
-       "[device 1a2b]\noutput:0 =  siren \noutput_sync = yes\ninput_on:3 =\n");
+  Load(
+      "[event door]\nfsm = security\ntransit = plain\ntransit:armed = qual\n"
+      "[device 1a2b]\noutput:0 =  siren \noutput_sync = yes\ninput_on:3 =\n");
   EXPECT_EQ(EventKey("door", "transit", "armed"), "qual");
   EXPECT_EQ(EventKey("door", "transit", "disarmed"), "plain");
   EXPECT_TRUE(EventKey("door", "action", "armed").IsAbsent());
@@ -112,7 +115,8 @@ TEST_F(ConfigTest, PageAliases) {
   std::string text;
   // /p0 -> /p1 -> ... -> /p19 (19 redirections) resolves.
   for (int i = 0; i < 19; i++)
-    text += "[webpage /p" + std::to_string(i) + "]\nalias_for = /p" + std::to_string(i + 1) + "\n";
+    text += "[webpage /p" + std::to_string(i) + "]\nalias_for = /p" +
+            std::to_string(i + 1) + "\n";
   text += "[webpage /p19]\ntype = page\ncontent = x\n";
   text += "[webpage /a]\nalias_for = /b\n[webpage /b]\nalias_for = /a\n";
   Load(text);

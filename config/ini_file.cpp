@@ -17,7 +17,9 @@ const char *const IniFile::kCantWrite = "couldn't write the file";
 
 static const char kWhite[] = " \t\n\r\v\f";
 
-static bool IsWhite(char c) { return c != '\0' && strchr(kWhite, c) != nullptr; }
+static bool IsWhite(char c) {
+  return c != '\0' && strchr(kWhite, c) != nullptr;
+}
 
 struct IniFile::Section {
   std::string name;

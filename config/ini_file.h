@@ -69,9 +69,8 @@ class IniFile {
   long GetInt(const char *type, const char *name, const char *key,
               long dflt) const;
   // The key "key:qualifier", else the plain key, else dflt.
-  const char *GetQualified(const char *type, const char *name,
-                           const char *key, const char *qualifier,
-                           const char *dflt) const;
+  const char *GetQualified(const char *type, const char *name, const char *key,
+                           const char *qualifier, const char *dflt) const;
   // Finds or creates type, section and key; replace drops the old value,
   // otherwise a non-empty old value is extended with "," and the value.
   void SetValue(const char *type, const char *name, const char *key,

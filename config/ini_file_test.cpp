@@ -30,8 +30,9 @@ TEST(IniFile, CommentsAndBlankLinesOnly) {
 }
 
 TEST(IniFile, ValuesAndIntegers) {
-  Loaded l("[console]\nport = 7280\nbad = 7280x\nempty =\nneg =  -5 \n"
-           "hash = a # not a comment\n");
+  Loaded l(
+      "[console]\nport = 7280\nbad = 7280x\nempty =\nneg =  -5 \n"
+      "hash = a # not a comment\n");
   ASSERT_TRUE(l.ok);
   EXPECT_EQ(l.ini.GetInt("console", nullptr, "port", 1), 7280);
   EXPECT_EQ(l.ini.GetInt("console", nullptr, "bad", 1), 1);
@@ -86,10 +87,11 @@ TEST(IniFile, ErrorKeepsWhatWasReadBefore) {
 }
 
 TEST(IniFile, RepeatedKeysAndContinuations) {
-  Loaded l("[e]\naction = a\naction = b\n"
-           "message = first\n  second\n+\n+third\n"
-           "[other]\n  after header\n"
-           "empty =\nempty = x\n");
+  Loaded l(
+      "[e]\naction = a\naction = b\n"
+      "message = first\n  second\n+\n+third\n"
+      "[other]\n  after header\n"
+      "empty =\nempty = x\n");
   ASSERT_TRUE(l.ok);
   EXPECT_STREQ(l.ini.GetValue("e", nullptr, "action"), "a,b");
   EXPECT_STREQ(l.ini.GetValue("e", nullptr, "message"),
@@ -98,10 +100,11 @@ TEST(IniFile, RepeatedKeysAndContinuations) {
 }
 
 TEST(IniFile, HeadersSelectSections) {
-  Loaded l("[general]\na = 1\n[general]\nb = 2\n"
-           "[event door] trailing text\nfsm = s\n"
-           "[page first]\nx = 1\n[page second]\ny = 2\n[page]\nz = 3\n"
-           "[]\nq = 1\n[blank ]\nk = v\n");
+  Loaded l(
+      "[general]\na = 1\n[general]\nb = 2\n"
+      "[event door] trailing text\nfsm = s\n"
+      "[page first]\nx = 1\n[page second]\ny = 2\n[page]\nz = 3\n"
+      "[]\nq = 1\n[blank ]\nk = v\n");
   ASSERT_TRUE(l.ok);
   EXPECT_EQ(l.ini.CountSections("general"), 1);
   EXPECT_STREQ(l.ini.GetValue("general", nullptr, "b"), "2");
@@ -123,12 +126,18 @@ TEST(IniFile, CrLfReadsLikeLf) {
 }
 
 TEST(IniFile, QualifiedLookupFallsBack) {
-  Loaded l("[console]\ngreeting = plain\ngreeting:trusted = special\n"
-           "greeting:untrusted =\n");
+  Loaded l(
+      "[console]\ngreeting = plain\ngreeting:trusted = special\n"
+      "greeting:untrusted =\n");
   ASSERT_TRUE(l.ok);
-  EXPECT_STREQ(l.ini.GetQualified("console", nullptr, "greeting", "trusted", nullptr), "special");
-  EXPECT_STREQ(l.ini.GetQualified("console", nullptr, "greeting", "untrusted", nullptr), "plain");
-  EXPECT_EQ(l.ini.GetQualified("console", nullptr, "nokey", "trusted", nullptr), nullptr);
+  EXPECT_STREQ(
+      l.ini.GetQualified("console", nullptr, "greeting", "trusted", nullptr),
+      "special");
+  EXPECT_STREQ(
+      l.ini.GetQualified("console", nullptr, "greeting", "untrusted", nullptr),
+      "plain");
+  EXPECT_EQ(l.ini.GetQualified("console", nullptr, "nokey", "trusted", nullptr),
+            nullptr);
 }
 
 TEST(IniFile, SaveLayoutAndRoundTrip) {
@@ -160,7 +169,8 @@ TEST(IniFile, FailedSaveLeavesTheOldFileIntact) {
 
   IniFile big;
   for (int i = 0; i < 2000; i++)
-    big.SetValue("Variables", nullptr, ScriptFormat("v%d", i).c_str(), "value", true);
+    big.SetValue("Variables", nullptr, ScriptFormat("v%d", i).c_str(), "value",
+                 true);
   // A file size limit makes the write fail half way, as a full disk would.
   struct rlimit saved;
   getrlimit(RLIMIT_FSIZE, &saved);
@@ -175,7 +185,9 @@ TEST(IniFile, FailedSaveLeavesTheOldFileIntact) {
   EXPECT_STREQ(big.ErrorText(), IniFile::kCantWrite);
   EXPECT_EQ(dir.Read("s.state"), before);
   // No temporary file is left behind.
-  EXPECT_EQ(std::system(("test $(ls -A '" + dir.Path() + "' | wc -l) -eq 1").c_str()), 0);
+  EXPECT_EQ(
+      std::system(("test $(ls -A '" + dir.Path() + "' | wc -l) -eq 1").c_str()),
+      0);
 
   EXPECT_FALSE(big.Save("/nonexistent/dir/s.state"));
   EXPECT_STREQ(big.ErrorText(), IniFile::kCantOpen);
@@ -202,28 +214,35 @@ struct Recorder : IniFile::Listener {
 
 TEST(IniFile, ListenerSeesEveryFaultAndGoesOn) {
   TestDir dir;
-  dir.Write("t.ini", "orphan = 1\n"                 // 1: outside a section
-                     "[general]\n"                  // 2
-                     "name = a\n"                   // 3
-                     "bad=value\n"                  // 4
-                     "[event door open]\n"          // 5: bad header
-                     "action = skipped\n"           // 6: under the bad header
-                     "[state named]\n"              // 7
-                     "[state]\n"                    // 8: selects "named"
-                     "lamp = on\n" +                // 9
-                     std::string(1100, 'x') + "\n"  // 10: too long
-                     "after = 2\n");                // 11
+  dir.Write("t.ini",
+            "orphan = 1\n"         // 1: outside a section
+            "[general]\n"          // 2
+            "name = a\n"           // 3
+            "bad=value\n"          // 4
+            "[event door open]\n"  // 5: bad header
+            "action = skipped\n"   // 6: under the bad header
+            "[state named]\n"      // 7
+            "[state]\n"            // 8: selects "named"
+            "lamp = on\n" +        // 9
+                std::string(1100, 'x') +
+                "\n"             // 10: too long
+                "after = 2\n");  // 11
   IniFile ini;
   Recorder r;
   EXPECT_FALSE(ini.Load(dir.File("t.ini").c_str(), &r));
   // The first fault is the one a plain load reports.
   EXPECT_EQ(ini.ErrorLine(), 1);
   EXPECT_STREQ(ini.ErrorText(), IniFile::kOutsideSection);
-  std::vector<std::string> expected = {
-      "1 ! data outside of a section", "2 [general|]", "3 name",
-      "4 ! invalid dictionary line syntax", "5 ! invalid header syntax",
-      "7 [state|named]", "8 [state|named]", "9 lamp",
-      "10 ! line too long (max 1024)", "11 after"};
+  std::vector<std::string> expected = {"1 ! data outside of a section",
+                                       "2 [general|]",
+                                       "3 name",
+                                       "4 ! invalid dictionary line syntax",
+                                       "5 ! invalid header syntax",
+                                       "7 [state|named]",
+                                       "8 [state|named]",
+                                       "9 lamp",
+                                       "10 ! line too long (max 1024)",
+                                       "11 after"};
   EXPECT_EQ(r.seen, expected);
   EXPECT_STREQ(ini.GetValue("event", "door", "action"), "");
   EXPECT_STREQ(ini.GetValue("general", nullptr, "action"), "");

@@ -26,8 +26,10 @@ void OpenStateFile(const ScriptVariable &path) {
   }
   // A kill or a power cut during a save leaves its temporary behind; the
   // file itself is whole either way, so the leftovers are only removed.
-  for (const std::string &leftover : RemoveInterruptedReplacements(state_path.Str()))
-    LogMessage("Removed ``%s'', left behind by an interrupted save", leftover.c_str());
+  for (const std::string &leftover :
+       RemoveInterruptedReplacements(state_path.Str()))
+    LogMessage("Removed ``%s'', left behind by an interrupted save",
+               leftover.c_str());
   if (!state_doc->Load(state_path.c_str()))
     LogMessage("%s:%d: warning: reading state file problem: %s", path.c_str(),
                state_doc->ErrorLine(), state_doc->ErrorText());
@@ -59,8 +61,9 @@ bool StoreStateValue(const char *type, const char *name, const char *key,
                      const ScriptVariable &value) {
   if (!state_doc) return false;
   if (!FitsOneLine(key, value)) {
-    LogMessage("Value of ``%s'' too long for the state file (%d bytes), not stored",
-               key, static_cast<int>(value.Length()));
+    LogMessage(
+        "Value of ``%s'' too long for the state file (%d bytes), not stored",
+        key, static_cast<int>(value.Length()));
     return false;
   }
   state_doc->SetValue(type, name, key, value.c_str(), true);

@@ -16,18 +16,24 @@ class StateFileTest : public ::testing::Test {
  protected:
   void TearDown() override { ResetProcessState(); }
   std::string Path() { return log_.Dir().File("h.state"); }
-  static ScriptVariable Alert() { return FetchStateValue("State", nullptr, "alert"); }
+  static ScriptVariable Alert() {
+    return FetchStateValue("State", nullptr, "alert");
+  }
   TestLog log_;
 };
 
 }  // namespace
 
 TEST_F(StateFileTest, MissingFileWarnsAndIsCreatedOnFirstSave) {
-  EXPECT_FALSE(StoreStateValue("State", nullptr, "alert", "idle"));  // not opened
+  EXPECT_FALSE(
+      StoreStateValue("State", nullptr, "alert", "idle"));  // not opened
   OpenStateFile(Path());
-  EXPECT_TRUE(log_.Contains(Path() + ":-1: warning: reading state file problem: couldn't open the file"));
+  EXPECT_TRUE(log_.Contains(
+      Path() +
+      ":-1: warning: reading state file problem: couldn't open the file"));
   EXPECT_TRUE(Alert().IsAbsent());
-  EXPECT_TRUE(StoreStateValue("State", nullptr, "alert", "security.armed heat.eco"));
+  EXPECT_TRUE(
+      StoreStateValue("State", nullptr, "alert", "security.armed heat.eco"));
   EXPECT_TRUE(StoreStateValue("Outputs", nullptr, "pump", "on"));
   EXPECT_TRUE(StoreStateValue("TempSensor", "boiler", "wmark_1", "high"));
   EXPECT_EQ(log_.Dir().Read("h.state"),
@@ -51,7 +57,8 @@ TEST_F(StateFileTest, RelativePathIsMadeAbsoluteOnce) {
   StoreStateValue("State", nullptr, "alert", "idle");
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(StateFilePath(), log_.Dir().File("rel.state"));
-  EXPECT_NE(log_.Dir().Read("rel.state").find("alert = idle"), std::string::npos);
+  EXPECT_NE(log_.Dir().Read("rel.state").find("alert = idle"),
+            std::string::npos);
 }
 
 TEST_F(StateFileTest, OnlyLeftoversOfInterruptedSavesAreRemoved) {
@@ -64,7 +71,8 @@ TEST_F(StateFileTest, OnlyLeftoversOfInterruptedSavesAreRemoved) {
   OpenStateFile(Path());
   EXPECT_EQ(Alert(), "idle");
   EXPECT_EQ(log_.Lines(),
-            std::vector<std::string>{"Removed ``" + log_.Dir().File(".h.state.saving-a1B2c3") +
+            std::vector<std::string>{"Removed ``" +
+                                     log_.Dir().File(".h.state.saving-a1B2c3") +
                                      "'', left behind by an interrupted save"});
   EXPECT_NE(0, access(log_.Dir().File(".h.state.saving-a1B2c3").c_str(), F_OK));
   for (const char *name : {"h.state.backup", "h.state.before", "h.state.a1B2c3",
@@ -77,7 +85,8 @@ TEST_F(StateFileTest, FailedSavesAreLoggedOncePerRun) {
   std::string path = dir + "/h.state";
   OpenStateFile(path);
   log_.Clear();
-  std::string line = "Cannot save the state file ``" + path + "'': No such file or directory";
+  std::string line =
+      "Cannot save the state file ``" + path + "'': No such file or directory";
   StoreStateValue("State", nullptr, "alert", "a");
   StoreStateValue("Outputs", nullptr, "pump", "on");
   EXPECT_EQ(log_.Lines(), std::vector<std::string>{line});
@@ -99,7 +108,9 @@ TEST_F(StateFileTest, ValuesTooLongToReadBackAreRefused) {
   std::string fits(1023 - strlen("target = \n"), 'x');
   EXPECT_TRUE(StoreStateValue("Variables", nullptr, "target", fits));
   EXPECT_FALSE(StoreStateValue("Variables", nullptr, "target", fits + "x"));
-  EXPECT_TRUE(log_.Contains("Value of ``target'' too long for the state file (1014 bytes), not stored"));
+  EXPECT_TRUE(
+      log_.Contains("Value of ``target'' too long for the state file (1014 "
+                    "bytes), not stored"));
   // The file still reads back whole at the next start.
   OpenStateFile(Path());
   EXPECT_EQ(FetchStateValue("Variables", nullptr, "target"), fits);

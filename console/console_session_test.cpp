@@ -23,10 +23,12 @@ class ConsoleTest : public ::testing::Test {
     log_.Dir().Write("test.ini",
                      "[console]\n"
                      "port = 0\n"
-                     "trusted = " + trusted + "\n"
-                     "greeting:trusted = Welcome, operator\n"
-                     "+\n"
-                     "greeting:untrusted = Hello> \n" +
+                     "trusted = " +
+                         trusted +
+                         "\n"
+                         "greeting:trusted = Welcome, operator\n"
+                         "+\n"
+                         "greeting:untrusted = Hello> \n" +
                          extra +
                          "[command status]\n"
                          "response = all fine\n"
@@ -42,7 +44,8 @@ class ConsoleTest : public ::testing::Test {
     return runner_.RunUntil([&] { return client_.Received(text); });
   }
   bool EndsWith(const std::string &text) {
-    return runner_.RunUntil([&] { return client_.Poll(); }) && client_.Text() == text;
+    return runner_.RunUntil([&] { return client_.Poll(); }) &&
+           client_.Text() == text;
   }
 
   TestLog log_;
@@ -65,12 +68,14 @@ TEST_F(ConsoleTest, TrustedSessionRunsCommandsUntilAnEmptyLine) {
   ASSERT_TRUE(Sees("Welcome, operator\nall fine\n[!] all fine\none\ntwo\n"));
 
   client_.Send("\r\nstatus\n");
-  ASSERT_TRUE(EndsWith("Welcome, operator\nall fine\n[!] all fine\none\ntwo\n"));
+  ASSERT_TRUE(
+      EndsWith("Welcome, operator\nall fine\n[!] all fine\none\ntwo\n"));
   EXPECT_EQ(0, TheConsoleServer()->SessionCount());
   EXPECT_TRUE(log_.Contains("Console: handling []"));
   // The line after the empty one was dropped, not run.
   std::vector<std::string> lines = log_.Lines();
-  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "Console: handling [status]"));
+  EXPECT_EQ(
+      1, std::count(lines.begin(), lines.end(), "Console: handling [status]"));
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ("Console: shutting down the session", lines[lines.size() - 2]);
   EXPECT_EQ("Console session closed (destructor)", lines.back());
@@ -104,8 +109,8 @@ TEST_F(ConsoleTest, LineJustWithinTheBoundIsHandled) {
   client_.Send("\n");
   ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word + "\n\n"));
   client_.Send(word + "\r\n");
-  ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word + "\n\nUnknown cmd " +
-                   word + "\n\n"));
+  ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word +
+                   "\n\nUnknown cmd " + word + "\n\n"));
   EXPECT_FALSE(log_.Contains("Console: line too long, closing the session"));
   // One byte more, even a second CR, is too long.
   client_.Send(word + "\r\r\n");
@@ -118,8 +123,9 @@ TEST_F(ConsoleTest, LoggedLinesHidePasswordsAndControlBytes) {
   client_.Send("&M hunter2 status\n");
   client_.Send("status\x1b[2J\rConsole: connection from 1:2 -- trusted\n");
   ASSERT_TRUE(runner_.RunUntil([&] {
-    return log_.Contains("Console: handling [status\\x1b[2J\\x0dConsole: "
-                         "connection from 1:2 -- trusted]");
+    return log_.Contains(
+        "Console: handling [status\\x1b[2J\\x0dConsole: "
+        "connection from 1:2 -- trusted]");
   }));
   EXPECT_TRUE(log_.Contains("Console: handling [&M *** status]"));
   for (const std::string &line : log_.RawLines()) {
@@ -138,7 +144,8 @@ TEST_F(ConsoleTest, RestartingTheConsoleEndsItsSessions) {
   // The new server accepts on its own port.
   TestPeer again;
   ASSERT_TRUE(again.Connect(TheConsoleServer()->BoundPort()));
-  ASSERT_TRUE(runner_.RunUntil([&] { return again.Received("Welcome, operator\n"); }));
+  ASSERT_TRUE(
+      runner_.RunUntil([&] { return again.Received("Welcome, operator\n"); }));
 }
 
 // A server whose sessions let the test fire the idle timer at once.
@@ -173,7 +180,8 @@ TEST_F(ConsoleTest, IdleTimeoutSaysSoAndCloses) {
 
 TEST_F(ConsoleTest, AClientThatDoesNotReadIsPausedThenEndedByItsTimeout) {
   // Each answer is 100 kB.
-  std::string big = "[console]\ntrusted = 127.0.0.1\n[command big]\nresponse = ";
+  std::string big =
+      "[console]\ntrusted = 127.0.0.1\n[command big]\nresponse = ";
   for (int i = 0; i < 100; i++) big += std::string(999, 'z') + "\n+";
   log_.Dir().Write("test.ini", big + "\n");
   ASSERT_TRUE(LoadConfiguration(log_.Dir().File("test.ini").c_str()));
@@ -185,14 +193,17 @@ TEST_F(ConsoleTest, AClientThatDoesNotReadIsPausedThenEndedByItsTimeout) {
   std::string lines;
   for (int i = 0; i < 100; i++) lines += "big\n";
   client_.Send(lines);
-  ASSERT_TRUE(runner_.RunUntil([&] { return server.last && server.last->OutputPaused(); }));
+  ASSERT_TRUE(runner_.RunUntil(
+      [&] { return server.last && server.last->OutputPaused(); }));
   // The socket buffers hold a few answers; the rest of the lines wait.
   std::vector<std::string> logged = log_.Lines();
-  EXPECT_LT(std::count(logged.begin(), logged.end(), "Console: handling [big]"), 50);
+  EXPECT_LT(std::count(logged.begin(), logged.end(), "Console: handling [big]"),
+            50);
   EXPECT_EQ(1, server.SessionCount());
   server.last->Expire();
   EXPECT_EQ(0, server.SessionCount());
-  EXPECT_TRUE(log_.Contains("Console: the client reads nothing, closing the session"));
+  EXPECT_TRUE(
+      log_.Contains("Console: the client reads nothing, closing the session"));
 }
 
 }  // namespace

@@ -38,8 +38,10 @@ bool ParseItem(const char *&p, TrustedNetwork &net) {
       if (value <= 32) value = value * 10 + (*q - '0');
       q++;
     }
-    if (q == digits || value > 32) valid = false;
-    else prefix = static_cast<int>(value);
+    if (q == digits || value > 32)
+      valid = false;
+    else
+      prefix = static_cast<int>(value);
   }
   net.valid = valid;
   net.prefix = valid ? prefix : 0;

@@ -4,7 +4,7 @@
 
 namespace {
 
-const uint32_t kLocal = 0x7f000001;     // 127.0.0.1
+const uint32_t kLocal = 0x7f000001;      // 127.0.0.1
 const uint32_t kTenOneTwo = 0x0a010203;  // 10.1.2.3
 const uint32_t kElevenOne = 0x0b000001;  // 11.0.0.1
 

@@ -19,7 +19,8 @@ static const bool kResetRegistered =
     RegisterStateReset(StateLayer::kCore, [] { SetChildWaitAgent(nullptr); });
 OVKChildWaitAgent *GetChildWaitAgent() { return child_wait_agent; }
 
-OVKChildHandler::OVKChildHandler(pid_t pid, OVKChildWaitAgent *agent) : pid_(pid) {
+OVKChildHandler::OVKChildHandler(pid_t pid, OVKChildWaitAgent *agent)
+    : pid_(pid) {
   if (agent) agent->AddChild(this);
 }
 

@@ -19,7 +19,8 @@ namespace {
 // every few milliseconds.  Returns done().
 class Poller : public OVKTimeoutHandler {
  public:
-  Poller(OVKEventSelector *sel, std::function<bool()> done) : sel_(sel), done_(done) {}
+  Poller(OVKEventSelector *sel, std::function<bool()> done)
+      : sel_(sel), done_(done) {}
   bool Run() {
     OVKCurrentTime(&deadline_, &unused_);
     deadline_ += 5;
@@ -107,7 +108,8 @@ TEST_F(ChildProcessTest, LoopStaysResponsiveWhileACommandRuns) {
 }
 
 struct RecordingChild : OVKChildHandler {
-  RecordingChild(pid_t pid, OVKChildWaitAgent *agent, std::vector<int> *statuses)
+  RecordingChild(pid_t pid, OVKChildWaitAgent *agent,
+                 std::vector<int> *statuses)
       : OVKChildHandler(pid, agent), statuses_(statuses) {}
   void HandleChildExit() override {
     EXPECT_NE(GetPid(), 0);
@@ -117,7 +119,8 @@ struct RecordingChild : OVKChildHandler {
 };
 
 struct CountingSignal : OVKSignalHandler {
-  CountingSignal(OVKEventSelector *sel) : OVKSignalHandler(SIGCHLD), sel_(sel) {}
+  CountingSignal(OVKEventSelector *sel)
+      : OVKSignalHandler(SIGCHLD), sel_(sel) {}
   void HandleSignal(int) override {
     count++;
     sel_->Break();

@@ -39,7 +39,8 @@ void OVKTimeoutHandler::SetFromNow(long sec, long usec) {
 }
 
 static bool ExpiresEarlier(const OVKTimeoutHandler *a, long sec, long usec) {
-  return a->ExpirySec() < sec || (a->ExpirySec() == sec && a->ExpiryUsec() < usec);
+  return a->ExpirySec() < sec ||
+         (a->ExpirySec() == sec && a->ExpiryUsec() < usec);
 }
 
 // ---------------------------------------------------------------------------
@@ -132,7 +133,9 @@ OVKEventSelector::~OVKEventSelector() {
   }
 }
 
-int OVKEventSelector::FdTableSize() const { return static_cast<int>(fds_.size()); }
+int OVKEventSelector::FdTableSize() const {
+  return static_cast<int>(fds_.size());
+}
 
 void OVKEventSelector::GrowFdTable(int size) {
   if (size <= FdTableSize()) throw OVKException("attempt to shrink fd array");
@@ -159,7 +162,8 @@ void OVKEventSelector::RemoveFd(OVKFdHandler *h) {
 
 void OVKEventSelector::RegisterTimeout(OVKTimeoutHandler *h) {
   TimerNode **link = &timers_;
-  while (*link && ExpiresEarlier((*link)->handler, h->ExpirySec(), h->ExpiryUsec()))
+  while (*link &&
+         ExpiresEarlier((*link)->handler, h->ExpirySec(), h->ExpiryUsec()))
     link = &(*link)->next;
   if (*link && (*link)->handler == h) return;
   *link = new TimerNode{h, *link};
@@ -247,7 +251,8 @@ void OVKEventSelector::DispatchDescriptors() {
     if (!h) continue;
     // Hang-up and error count as readable/writable, as select reports them.
     bool r = (p.events & POLLIN) && (p.revents & (POLLIN | POLLHUP | POLLERR));
-    bool w = (p.events & POLLOUT) && (p.revents & (POLLOUT | POLLHUP | POLLERR));
+    bool w =
+        (p.events & POLLOUT) && (p.revents & (POLLOUT | POLLHUP | POLLERR));
     bool x = (p.events & POLLPRI) && (p.revents & POLLPRI);
     if (r || w || x) h->Handle(r, w, x);
   }

@@ -53,10 +53,13 @@ class OVKTimeoutHandler {
   void SetFromNow(long sec, long usec);
   long ExpirySec() const { return sec_; }
   long ExpiryUsec() const { return usec_; }
-  void SetExpiry(long sec, long usec) { sec_ = sec; usec_ = usec; }
+  void SetExpiry(long sec, long usec) {
+    sec_ = sec;
+    usec_ = usec;
+  }
 
  private:
-  long sec_ = -1;   // -1: never set
+  long sec_ = -1;  // -1: never set
   long usec_ = -1;
 };
 

@@ -35,7 +35,8 @@ struct FnTimer : OVKTimeoutHandler {
 };
 
 struct FnSignal : OVKSignalHandler {
-  FnSignal(int signo, std::function<void()> f) : OVKSignalHandler(signo), fn(f) {}
+  FnSignal(int signo, std::function<void()> f)
+      : OVKSignalHandler(signo), fn(f) {}
   std::function<void()> fn;
   void HandleSignal(int) override { fn(); }
 };
@@ -75,7 +76,10 @@ TEST(EventSelectorTest, EqualExpiriesFireNewestFirstAndDuplicatesAreSkipped) {
   FnTimer a, b, c;
   a.fn = [&] { order.push_back("a"); };
   b.fn = [&] { order.push_back("b"); };
-  c.fn = [&] { order.push_back("c"); sel.Break(); };
+  c.fn = [&] {
+    order.push_back("c");
+    sel.Break();
+  };
   // Long past on the monotonic clock, so all are due in the first pass.
   a.SetExpiry(0, 5);
   b.SetExpiry(0, 5);
@@ -163,7 +167,8 @@ TEST(EventSelectorTest, DescriptorsDispatchAscendingAndRemovalTakesEffect) {
   FnFd low(p1.ReadEnd()), mid(p2.ReadEnd()), high(p3.ReadEnd());
   // Register out of order; dispatch is by descriptor number.
   std::vector<FnFd *> by_fd = {&low, &mid, &high};
-  for (FnFd *h : by_fd) h->fn = [&order, h](bool, bool, bool) { order.push_back(h->GetFd()); };
+  for (FnFd *h : by_fd)
+    h->fn = [&order, h](bool, bool, bool) { order.push_back(h->GetFd()); };
   low.fn = [&](bool r, bool w, bool x) {
     EXPECT_TRUE(r);
     EXPECT_FALSE(w);
@@ -222,7 +227,10 @@ TEST(EventSelectorTest, BreakFromTimerEndsAfterThatPass) {
   OVKEventSelector sel;
   std::vector<std::string> order;
   FnTimer first, second, later;
-  first.fn = [&] { order.push_back("first"); sel.Break(); };
+  first.fn = [&] {
+    order.push_back("first");
+    sel.Break();
+  };
   second.fn = [&] { order.push_back("second"); };
   later.fn = [&] { order.push_back("later"); };
   first.SetExpiry(0, 1);
@@ -252,7 +260,10 @@ TEST(EventSelectorTest, SignalsComeFirstNewestHandlerFirst) {
   FnFd fd(p.ReadEnd());
   fd.fn = [&](bool, bool, bool) { order.push_back("fd"); };
   FnTimer t;
-  t.fn = [&] { order.push_back("timer"); sel.Break(); };
+  t.fn = [&] {
+    order.push_back("timer");
+    sel.Break();
+  };
   t.SetExpiry(0, 0);
   sel.RegisterFd(&fd);
   sel.RegisterTimeout(&t);

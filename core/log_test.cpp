@@ -12,7 +12,8 @@ TEST(Log, LinesAreNumberedAndStamped) {
   LogMessage("second");
   std::vector<std::string> raw = log.RawLines();
   ASSERT_EQ(raw.size(), 2u);
-  std::regex form("^[A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  \\[0\\] first 1$");
+  std::regex form(
+      "^[A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  \\[0\\] first 1$");
   EXPECT_TRUE(std::regex_match(raw[0], form)) << raw[0];
   EXPECT_NE(raw[1].find("  [1] second"), std::string::npos) << raw[1];
 }
@@ -28,7 +29,9 @@ TEST(Log, FloodGuardSilencesAfterFiveHundredLines) {
   LogMessage("back");
   raw = log.RawLines();
   ASSERT_EQ(raw.size(), 503u);
-  EXPECT_TRUE(std::regex_match(raw[501], std::regex("^.{16}\\.\\.\\.RESUMING$"))) << raw[501];
+  EXPECT_TRUE(
+      std::regex_match(raw[501], std::regex("^.{16}\\.\\.\\.RESUMING$")))
+      << raw[501];
   EXPECT_NE(raw[502].find(" [0] back"), std::string::npos);
   // A resume while counting writes nothing and restarts the count.
   LogMessage("one");

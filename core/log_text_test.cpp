@@ -5,7 +5,9 @@
 TEST(LogText, ControlBytesAreShownAsHex) {
   EXPECT_EQ(LogSafe("plain text ~!").Str(), "plain text ~!");
   EXPECT_EQ(LogSafe("/x\nConsole: forged").Str(), "/x\\x0aConsole: forged");
-  EXPECT_EQ(LogSafe("a\rb\tc\x1b[2Jd\x7f" "e").Str(),
+  EXPECT_EQ(LogSafe("a\rb\tc\x1b[2Jd\x7f"
+                    "e")
+                .Str(),
             "a\\x0db\\x09c\\x1b[2Jd\\x7fe");
   EXPECT_EQ(LogSafe(std::string("a\0b", 3)).Str(), "a\\x00b");
   // Bytes above 0x7f are not control bytes of any terminal's ASCII.
@@ -23,7 +25,10 @@ TEST(LogText, PasswordsInCommandLinesAreMasked) {
   EXPECT_EQ(LogCommandLine("&p &m arm").Str(), "&p *** ***");
   EXPECT_EQ(LogCommandLine(" &mx secret &pm y").Str(), " &mx secret &pm y");
   // The mask covers a password holding control bytes whole.
-  EXPECT_EQ(LogCommandLine("&m a\x1b" "b arm\x01").Str(), "&m *** arm\\x01");
+  EXPECT_EQ(LogCommandLine("&m a\x1b"
+                           "b arm\x01")
+                .Str(),
+            "&m *** arm\\x01");
   EXPECT_EQ(LogCommandLine("").Str(), "");
 }
 

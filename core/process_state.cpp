@@ -24,7 +24,8 @@ bool RegisterStateReset(StateLayer layer, StateReset reset) {
 
 void ResetProcessState() {
   std::vector<Entry> order = Registry();
-  std::stable_sort(order.begin(), order.end(),
-                   [](const Entry &a, const Entry &b) { return a.first > b.first; });
+  std::stable_sort(
+      order.begin(), order.end(),
+      [](const Entry &a, const Entry &b) { return a.first > b.first; });
   for (const Entry &e : order) e.second();
 }

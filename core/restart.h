@@ -32,7 +32,8 @@ ScriptVariable AbsoluteProgramPath(const char *argv0);
 // that name when program_path has no "/" (it was found through PATH).
 // Only returns through exit(1), after logging
 // "Restarting (with argv[0]==%s) failed".
-[[noreturn]] void RestartInPlace(char **argv, const ScriptVariable &program_path);
+[[noreturn]] void RestartInPlace(char **argv,
+                                 const ScriptVariable &program_path);
 
 // Sets FD_CLOEXEC on fd, so that programs run for events never hold it.
 // Every descriptor the daemon owns gets this, except the log's.

@@ -16,7 +16,8 @@ namespace {
 // Changes into dir for the lifetime of the object.
 class InDirectory {
  public:
-  explicit InDirectory(const std::string &dir) : saved_(CurrentDirectory().Str()) {
+  explicit InDirectory(const std::string &dir)
+      : saved_(CurrentDirectory().Str()) {
     EXPECT_EQ(chdir(dir.c_str()), 0);
   }
   ~InDirectory() { EXPECT_EQ(chdir(saved_.c_str()), 0); }
@@ -28,13 +29,15 @@ class InDirectory {
 TEST(RestartTest, ProgramPathBecomesAbsoluteOnlyForRelativePathsWithSlash) {
   TestDir dir;
   // Longer than the first getcwd buffer, so the buffer has to grow.
-  std::string deep = dir.File("a-directory-name-long-enough-to-grow-the-buffer");
+  std::string deep =
+      dir.File("a-directory-name-long-enough-to-grow-the-buffer");
   ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
   InDirectory in(deep);
   EXPECT_EQ(CurrentDirectory().Str(), deep);
   EXPECT_EQ(AbsoluteProgramPath("bin/hovantra").Str(), deep + "/bin/hovantra");
   EXPECT_EQ(AbsoluteProgramPath("./hovantra").Str(), deep + "/./hovantra");
-  EXPECT_EQ(AbsoluteProgramPath("/usr/sbin/hovantra").Str(), "/usr/sbin/hovantra");
+  EXPECT_EQ(AbsoluteProgramPath("/usr/sbin/hovantra").Str(),
+            "/usr/sbin/hovantra");
   EXPECT_EQ(AbsoluteProgramPath("hovantra").Str(), "hovantra");
 }
 
@@ -71,10 +74,16 @@ TEST(RestartTest, NewImageStartsInTheStartDirectoryWithOnlyStdioOpen) {
   std::string d = dir.Path();
   dir.Write("prog.sh",
             "#!/bin/sh\n"
-            "pwd > " + d + "/pwd.txt\n"
-            "echo \"$0 $*\" > " + d + "/args.txt\n"
-            "ls /proc/$$/fd > " + d + "/fds.txt\n"
-            "sleep 1.2\n");
+            "pwd > " +
+                d +
+                "/pwd.txt\n"
+                "echo \"$0 $*\" > " +
+                d +
+                "/args.txt\n"
+                "ls /proc/$$/fd > " +
+                d +
+                "/fds.txt\n"
+                "sleep 1.2\n");
   ASSERT_EQ(chmod(dir.File("prog.sh").c_str(), 0700), 0);
 
   int status = RestartInChild(d, dir.File("prog.sh").c_str());
@@ -84,7 +93,8 @@ TEST(RestartTest, NewImageStartsInTheStartDirectoryWithOnlyStdioOpen) {
   EXPECT_EQ(dir.Read("args.txt"), dir.File("prog.sh") + " -c x.ini\n");
   std::string fds = "\n" + dir.Read("fds.txt");
   EXPECT_EQ(fds.find("\n60\n"), std::string::npos) << fds;
-  EXPECT_EQ(fds.find("\n" + std::to_string(log_fd) + "\n"), std::string::npos) << fds;
+  EXPECT_EQ(fds.find("\n" + std::to_string(log_fd) + "\n"), std::string::npos)
+      << fds;
   EXPECT_NE(fds.find("\n2\n"), std::string::npos) << fds;
 }
 
@@ -93,7 +103,8 @@ TEST(RestartTest, FailedExecIsLoggedAndEndsWithStatusOne) {
   int status = RestartInChild(log.Dir().Path(), "/nonexistent/hovantra");
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_TRUE(log.Contains("Restarting (with argv[0]==/nonexistent/hovantra) failed"));
+  EXPECT_TRUE(
+      log.Contains("Restarting (with argv[0]==/nonexistent/hovantra) failed"));
 }
 
 TEST(RestartTest, MarkCloseOnExecSetsTheFlag) {

@@ -28,13 +28,16 @@ void Watchdog::TimeoutHandle() {
 
 Watchdog *StartWatchdog(OVKEventSelector *selector, long seconds) {
   if (seconds < 0) {
-    LogMessage("Negative watchdog interval %ld ignored, running without watchdog",
-               seconds);
+    LogMessage(
+        "Negative watchdog interval %ld ignored, running without watchdog",
+        seconds);
     return nullptr;
   }
   if (seconds > INT_MAX / 1000) {
-    LogMessage("Watchdog interval %ld too large (at most %d seconds), "
-               "running without watchdog", seconds, INT_MAX / 1000);
+    LogMessage(
+        "Watchdog interval %ld too large (at most %d seconds), "
+        "running without watchdog",
+        seconds, INT_MAX / 1000);
     return nullptr;
   }
   if (seconds == 0) return nullptr;

@@ -73,7 +73,8 @@ TEST_F(WatchdogTest, TicksReArmTheAlarmAndResumeTheLog) {
   // A tick while counting: the alive line, then the counter starts again.
   RunPassAt(&sel_, &breaker, 510, 900002);
   raw = log_.RawLines();
-  EXPECT_NE(raw.back().find(" [1] Watchdog: I'm still alive"), std::string::npos)
+  EXPECT_NE(raw.back().find(" [1] Watchdog: I'm still alive"),
+            std::string::npos)
       << raw.back();
   LogMessage("again");
   EXPECT_NE(log_.RawLines().back().find(" [0] again"), std::string::npos);
@@ -110,14 +111,16 @@ TEST_F(WatchdogTest, StartRefusesIntervalsThatWouldSpin) {
   // 2147484 seconds are 2147484000 ms: past the interval's range.
   for (long seconds : {2147484L, 9223372036854775807L}) {
     EXPECT_EQ(StartWatchdog(&sel_, seconds), nullptr);
-    EXPECT_EQ(log_.Lines().back(),
-              "Watchdog interval " + std::to_string(seconds) +
-                  " too large (at most 2147483 seconds), running without watchdog");
+    EXPECT_EQ(
+        log_.Lines().back(),
+        "Watchdog interval " + std::to_string(seconds) +
+            " too large (at most 2147483 seconds), running without watchdog");
   }
   // The largest interval that fits runs, ticking far ahead.
   Watchdog *dog = StartWatchdog(&sel_, 2147483);
   ASSERT_NE(dog, nullptr);
-  EXPECT_EQ(log_.Lines().back(), "Watchdog interval is 2147483000 milliseconds");
+  EXPECT_EQ(log_.Lines().back(),
+            "Watchdog interval is 2147483000 milliseconds");
   EXPECT_EQ(dog->ExpirySec(), 500 + 2147483);
   delete dog;
 }

@@ -1,6 +1,6 @@
-#include "actions/runtime_variables.h"
 #include "daemon/system_variables.h"
 
+#include "actions/runtime_variables.h"
 #include "config/configuration.h"
 #include "devices/devices.h"
 #include "fsm/states.h"
@@ -69,9 +69,12 @@ class SubDevLines : public ScriptSubstitutionPrefixRequest {
   SubDevLines() : ScriptSubstitutionPrefixRequest("line", ':') {}
   ScriptVariable HandleRequest(const ScriptVector &params) override {
     switch (device_line_state(Param(params, 0))) {
-      case 1: return Param(params, 1);
-      case 0: return Param(params, 2);
-      default: return Param(params, 3);
+      case 1:
+        return Param(params, 1);
+      case 0:
+        return Param(params, 2);
+      default:
+        return Param(params, 3);
     }
   }
 };

@@ -1,9 +1,9 @@
-#include "actions/runtime_variables.h"
 #include "daemon/system_variables.h"
 
 #include <cstdlib>
 #include <string>
 
+#include "actions/runtime_variables.h"
 #include "config/configuration.h"
 #include "core/env_test_support.h"
 #include "devices/boards_test_support.h"
@@ -55,9 +55,9 @@ TEST_F(SystemVariablesTest, StateAndReports) {
   EXPECT_TRUE(CurrentStates().Contains("nosuch"));
   SetState("idle", false);
   EXPECT_EQ(Expand("%stateof:%"), "idle");
-  EXPECT_EQ(Expand("%full_report%"),
-            "status: " + State() + devices_report_text().Str() +
-                temp_report_text().Str());
+  EXPECT_EQ(Expand("%full_report%"), "status: " + State() +
+                                         devices_report_text().Str() +
+                                         temp_report_text().Str());
   EXPECT_EQ(Expand("%devices_report%|%onewire_report%"),
             devices_report_text().Str() + "|" + temp_report_text().Str());
 
@@ -123,9 +123,9 @@ TEST_F(SystemVariablesTest, LineStatesOfASimulatedBoard) {
   EXPECT_EQ(Expand("[%line:pump:ON%]"), "[]");
   // A line whose board is not there takes the fourth text.
   EXPECT_EQ(Expand("%line:far:ON:OFF:??%"), "??");
-  EXPECT_EQ(Expand("%full_report%"),
-            "status: " + State() + devices_report_text().Str() +
-                temp_report_text().Str());
+  EXPECT_EQ(Expand("%full_report%"), "status: " + State() +
+                                         devices_report_text().Str() +
+                                         temp_report_text().Str());
   EXPECT_NE(devices_report_text().Str().find("pump:off"), std::string::npos);
 
   delete poller;
@@ -138,9 +138,9 @@ TEST_F(SystemVariablesTest, TemperatureOfAConfiguredSensor) {
   const unsigned char rom[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   temp_reading(1, rom, -3 * 16);
   EXPECT_EQ(Expand("%temp:boiler%"), "-3");
-  EXPECT_EQ(Expand("%full_report%"),
-            "status: " + State() + devices_report_text().Str() +
-                temp_report_text().Str());
+  EXPECT_EQ(Expand("%full_report%"), "status: " + State() +
+                                         devices_report_text().Str() +
+                                         temp_report_text().Str());
   EXPECT_NE(temp_report_text().Str().find("boiler:-3"), std::string::npos);
 }
 

@@ -60,8 +60,8 @@ int OpsClaim(BoardHandle *h) {
 }
 
 int OpsReadInterrupt(BoardHandle *h, unsigned char *buf8) {
-  return usb_seam().interrupt_read(h->dev, 0x81,
-                                   reinterpret_cast<char *>(buf8), 8, 0);
+  return usb_seam().interrupt_read(h->dev, 0x81, reinterpret_cast<char *>(buf8),
+                                   8, 0);
 }
 
 const BoardOps kBoardOps = {OpsReadReport, OpsWriteReport, board_close,
@@ -79,7 +79,8 @@ int ReadExactly(BoardHandle *h, int report, unsigned char *buf, int len) {
 }
 
 uint32_t U32(const unsigned char *p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return p[0] | (p[1] << 8) | (p[2] << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 
 int HexDigit(char c) {
@@ -107,8 +108,8 @@ bool IsCurrentProduct(const char *text) {
 }
 
 BoardHandle *WrapHandle(usb_dev_handle *dev) {
-  BoardHandle *h = new BoardHandle{&kBoardOps, nullptr, false, dev,
-                                   g_open_boards};
+  BoardHandle *h =
+      new BoardHandle{&kBoardOps, nullptr, false, dev, g_open_boards};
   g_open_boards = h;
   return h;
 }
@@ -296,8 +297,8 @@ int board_line_bit(uint32_t version, int line) {
   return line < 8 ? line + 8 : line;
 }
 
-int board_onewire_slots(const unsigned char report[64],
-                        BoardOnewireSlot *slots, int max) {
+int board_onewire_slots(const unsigned char report[64], BoardOnewireSlot *slots,
+                        int max) {
   int count, temp_at, rom_at;
   if (report[2] == 0) {
     count = 4, temp_at = 24, rom_at = 32;

@@ -18,9 +18,9 @@
 #ifndef HOVANTRA_DEVICES_BOARD_H
 #define HOVANTRA_DEVICES_BOARD_H
 
-#include <cstdint>
-
 #include <usb.h>
+
+#include <cstdint>
 
 #include "devices/board_output.h"
 
@@ -121,8 +121,8 @@ struct BoardOnewireSlot {
   int16_t raw;
 };
 // Non-empty slots in ascending order; max must be at least 6.
-int board_onewire_slots(const unsigned char report[64],
-                        BoardOnewireSlot *slots, int max);
+int board_onewire_slots(const unsigned char report[64], BoardOnewireSlot *slots,
+                        int max);
 // Bit 7 of byte 1: another report 7 follows.
 bool board_onewire_more(const unsigned char report[64]);
 

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "devices/cloexec_scan.h"
 #include "devices/boards_test_support.h"
+#include "devices/cloexec_scan.h"
 
 namespace {
 
@@ -52,10 +52,14 @@ TEST(BoardFormat, SerialParsing) {
     const char *text;
     int32_t a, b, c;
   } cases[] = {
-      {"ab:cd:ef", 0xAB, 0xCD, 0xEF}, {"ab:cd", 0xAB, 0xCD, -1},
-      {"ab:x", 0xAB, -1, -1},         {"1:2:1a2b", 1, 2, 0x1A2B},
-      {"AB:Cd:eF", 0xAB, 0xCD, 0xEF}, {"", 0, -1, -1},
-      {"1:2:3:4", 1, 2, 3},           {"1:2:3x", 1, 2, -1},
+      {"ab:cd:ef", 0xAB, 0xCD, 0xEF},
+      {"ab:cd", 0xAB, 0xCD, -1},
+      {"ab:x", 0xAB, -1, -1},
+      {"1:2:1a2b", 1, 2, 0x1A2B},
+      {"AB:Cd:eF", 0xAB, 0xCD, 0xEF},
+      {"", 0, -1, -1},
+      {"1:2:3:4", 1, 2, 3},
+      {"1:2:3x", 1, 2, -1},
       {"::", 0, 0, 0},
   };
   for (const Case &c : cases) {
@@ -162,8 +166,8 @@ TEST_F(BoardTest, WrongIdentificationIsSkipped) {
 TEST_F(BoardTest, InputRangesAndCounters) {
   struct Case {
     int config, first, last;
-  } cases[] = {{0x04, 0, 3}, {0x40, 4, 7}, {0x44, 0, 7}, {0x00, 4, 3},
-               {0x14, 0, 3}, {0x4F, 4, 7}};
+  } cases[] = {{0x04, 0, 3}, {0x40, 4, 7}, {0x44, 0, 7},
+               {0x00, 4, 3}, {0x14, 0, 3}, {0x4F, 4, 7}};
   for (const Case &c : cases) {
     SimBoard b = Make("a", "1:1:1");
     b.input_config = c.config;

@@ -31,8 +31,7 @@ int mark_cloexec_by_path(const char *const *prefixes) {
     if (!match) continue;
     int flags = fcntl(static_cast<int>(fd), F_GETFD);
     if (flags < 0 || (flags & FD_CLOEXEC)) continue;
-    if (fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC) == 0)
-      marked++;
+    if (fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC) == 0) marked++;
   }
   closedir(d);
   return marked;

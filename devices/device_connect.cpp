@@ -1,6 +1,5 @@
-#include "devices/device_record.h"
-
 #include "core/log.h"
+#include "devices/device_record.h"
 
 void device_connect(DeviceRecord *r, bool announce) {
   board_rescan();
@@ -13,8 +12,10 @@ void device_connect(DeviceRecord *r, bool announce) {
   FoundBoard *found = list;  // the last matching board on the buses
   if (!found->handle) {
     if (announce)
-      LogMessage("QTR0xx %x has incompatible version! Please upgrade the "
-                 "firmware", r->id);
+      LogMessage(
+          "QTR0xx %x has incompatible version! Please upgrade the "
+          "firmware",
+          r->id);
     board_free_list(list);
     return;
   }

@@ -9,8 +9,8 @@ bool Named(const ScriptVariable &line_name, const ScriptVariable &name) {
   return !line_name.IsEmpty() && line_name == name;
 }
 
-void AppendLine(ScriptVariable *text, const ScriptVariable &name,
-                bool on, const char *on_text, const char *off_text) {
+void AppendLine(ScriptVariable *text, const ScriptVariable &name, bool on,
+                const char *on_text, const char *off_text) {
   if (name.IsEmpty()) return;
   *text += " ";
   *text += name;
@@ -27,8 +27,10 @@ bool device_set_output(const ScriptVariable &name, BoardOutput value) {
       // Remembered first, so an absent board gets this state when it is back.
       if (r->sync[line]) SaveOutput(name, value == kBoardOutputOn);
       if (!r->board) {
-        LogMessage("Can't control channel ``%s'': the device %x is "
-                   "unavailable", name.c_str(), r->id);
+        LogMessage(
+            "Can't control channel ``%s'': the device %x is "
+            "unavailable",
+            name.c_str(), r->id);
         return false;
       }
       board_set_output(r->board, line, value);

@@ -44,13 +44,15 @@ bool ProcessCounters(DeviceRecord *r) {
     unsigned count = static_cast<unsigned>(counters[k]);
     int level = r->last_levels[k];
     if (count > kDeviceCounterLimit) {
-      LogMessage("XXX: ignoring garbaged counter in=%d l_i_s[]=%d(%x) "
-                 "cnt[]=%d(%x)", k, level, level, counters[k], count);
+      LogMessage(
+          "XXX: ignoring garbaged counter in=%d l_i_s[]=%d(%x) "
+          "cnt[]=%d(%x)",
+          k, level, level, counters[k], count);
       continue;
     }
     for (unsigned c = level + 1; c <= count; c++) {
-      LogMessage("XXX: in=%d l_i_s[]=%d cnt[]=%d c=%u", k, level,
-                 counters[k], c);
+      LogMessage("XXX: in=%d l_i_s[]=%d cnt[]=%d c=%u", k, level, counters[k],
+                 c);
       const ScriptVariable &event = c % 2 ? r->on_events[k] : r->off_events[k];
       if (!event.IsEmpty()) RaiseEvent(event);
     }
@@ -72,8 +74,10 @@ void ReadOnewire(DeviceRecord *r) {
     if (!board_onewire_more(report) || !r->board) return;
   }
   if (!r->onewire_cut_logged) {
-    LogMessage("QTR0xx %x: 1-Wire readings do not end, reading at most %d "
-               "reports per poll", r->id, kDeviceOnewireReports);
+    LogMessage(
+        "QTR0xx %x: 1-Wire readings do not end, reading at most %d "
+        "reports per poll",
+        r->id, kDeviceOnewireReports);
     r->onewire_cut_logged = true;
   }
 }

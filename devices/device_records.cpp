@@ -1,6 +1,5 @@
-#include "devices/device_record.h"
-
 #include "core/process_state.h"
+#include "devices/device_record.h"
 #include "devices/devices.h"
 
 namespace {

@@ -35,7 +35,8 @@ void AnnounceLines(DeviceRecord *r) {
   for (int line = 0; line < kDeviceOutputs; line++) {
     if (r->output_names[line].IsEmpty()) continue;
     LogMessage("Device ``%x'' output %d: %s %s", r->id, line,
-               r->output_names[line].c_str(), r->sync[line] ? "SYNC" : "unsync");
+               r->output_names[line].c_str(),
+               r->sync[line] ? "SYNC" : "unsync");
     if (r->sync[line]) r->has_synced_outputs = true;
   }
   for (int k = 0; k < kDeviceInputs; k++) {

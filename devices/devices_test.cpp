@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include "core/event_selector.h"
+#include "devices/boards_test_support.h"
 #include "devices/device_poller.h"
 #include "devices/device_record.h"
-#include "devices/boards_test_support.h"
 #include "devices/saved_outputs.h"
 #include "temp/temp_sensors.h"
 
@@ -54,32 +54,34 @@ TEST_F(DevicesTest, ConfigureLogsLinesAndConnects) {
             "[device 1a2g]\noutput:0 = x\n"
             "[device -5]\noutput:0 = y\n");
   devices_configure();
-  EXPECT_EQ(log_.Lines(), (Events{
-      "Total 4 device configuration entries found",
-      "Device ``1a2b'' output 0: siren unsync",
-      "Device ``1a2b'' output 3: pump SYNC",
-      "Device ``1a2b'' input 0 on conn: door_open",
-      "Device ``1a2b'' input 0 on discn: door_closed",
-      "Device ``1a2b'' input 1 on discn: window_closed",
-      "QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good",
-      "Device ``77'' output 0: all unsync",
-      "Device ``77'' output 1: all unsync",
-      "Device ``77'' output 2: all unsync",
-      "Device ``77'' output 3: all unsync",
-      "Device ``77'' output 4: all unsync",
-      "Device ``77'' output 5: all unsync",
-      "Device ``77'' output 6: all unsync",
-      "Device ``77'' output 7: all unsync",
-      "Device ``77'' output 8: all unsync",
-      "Device ``77'' output 9: all unsync",
-      "Device ``77'' output 10: all unsync",
-      "Device ``77'' output 11: all unsync",
-      "QTR0xx device 77 not found, check connections",
-      "Illegal device id ``1a2g'' in conf. file, ignoring",
-      "Illegal device id ``-5'' in conf. file, ignoring",
-  }));
+  EXPECT_EQ(log_.Lines(),
+            (Events{
+                "Total 4 device configuration entries found",
+                "Device ``1a2b'' output 0: siren unsync",
+                "Device ``1a2b'' output 3: pump SYNC",
+                "Device ``1a2b'' input 0 on conn: door_open",
+                "Device ``1a2b'' input 0 on discn: door_closed",
+                "Device ``1a2b'' input 1 on discn: window_closed",
+                "QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good",
+                "Device ``77'' output 0: all unsync",
+                "Device ``77'' output 1: all unsync",
+                "Device ``77'' output 2: all unsync",
+                "Device ``77'' output 3: all unsync",
+                "Device ``77'' output 4: all unsync",
+                "Device ``77'' output 5: all unsync",
+                "Device ``77'' output 6: all unsync",
+                "Device ``77'' output 7: all unsync",
+                "Device ``77'' output 8: all unsync",
+                "Device ``77'' output 9: all unsync",
+                "Device ``77'' output 10: all unsync",
+                "Device ``77'' output 11: all unsync",
+                "QTR0xx device 77 not found, check connections",
+                "Illegal device id ``1a2g'' in conf. file, ignoring",
+                "Illegal device id ``-5'' in conf. file, ignoring",
+            }));
   // Later sections come first.
-  EXPECT_EQ(devices_report_text().Str(), "[0077: ?!][1a2b:+ siren:off pump:off door:no] ");
+  EXPECT_EQ(devices_report_text().Str(),
+            "[0077: ?!][1a2b:+ siren:off pump:off door:no] ");
 }
 
 TEST_F(DevicesTest, ConnectFailuresAreAnnouncedOnlyAtConfiguration) {
@@ -91,7 +93,8 @@ TEST_F(DevicesTest, ConnectFailuresAreAnnouncedOnlyAtConfiguration) {
   Put(flaky);
   Configure("[device 5]\n[device 6]\n[device 1A2B]\n");
   devices_configure();
-  EXPECT_TRUE(Logged("QTR0xx 5 has incompatible version! Please upgrade the firmware"));
+  EXPECT_TRUE(
+      Logged("QTR0xx 5 has incompatible version! Please upgrade the firmware"));
   EXPECT_TRUE(Logged("QTR0xx 6 is [1:1:6], vers. 4000001, good"));
   EXPECT_TRUE(Logged("QTR0xx device 6 counters failure"));
   EXPECT_TRUE(Logged("QTR0xx device 1a2b not found, check connections"));
@@ -105,8 +108,9 @@ TEST_F(DevicesTest, ConnectFailuresAreAnnouncedOnlyAtConfiguration) {
   Poll(4);
   EXPECT_TRUE(log_.Lines().empty());
   Poll(1);
-  EXPECT_EQ(log_.Lines(), (Events{"QTR0xx 1a2b is [9:9:1a2b], vers. 4000001, good",
-                                  "QTR0xx 6 is [1:1:6], vers. 4000001, good"}));
+  EXPECT_EQ(log_.Lines(),
+            (Events{"QTR0xx 1a2b is [9:9:1a2b], vers. 4000001, good",
+                    "QTR0xx 6 is [1:1:6], vers. 4000001, good"}));
   EXPECT_EQ(sim_usb_open_handles(), 2);
 }
 
@@ -125,16 +129,15 @@ TEST_F(DevicesTest, AConnectionWhoseReadsFailIsAFailedConnection) {
   Poll(5);  // the first reconnection poll fails quietly
   EXPECT_TRUE(log_.Lines().empty());
   Poll(5);
-  EXPECT_EQ(log_.Lines(), (Events{"QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good"}));
+  EXPECT_EQ(log_.Lines(),
+            (Events{"QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good"}));
   // The connection sees its inputs.
   Edit("a", [](SimBoard *s) { SimBoardPulse(s, 0, 1); });
   Poll();
   EXPECT_EQ(RaisedEvents(), (Events{"door_open", "door_closed"}));
 
   // A board that times out costs one timeout per attempt, not one per read.
-  Edit("a", [](SimBoard *s) {
-    s->plugged = false;
-  });
+  Edit("a", [](SimBoard *s) { s->plugged = false; });
   Poll(3);
   Edit("a", [](SimBoard *s) {
     s->plugged = true;
@@ -147,7 +150,8 @@ TEST_F(DevicesTest, AConnectionWhoseReadsFailIsAFailedConnection) {
   EXPECT_EQ(Get("a").timeouts, 1);
   Poll(5);
   Poll(5);
-  EXPECT_EQ(devices_report_text().Str(), "[1a2b:+ siren:off pump:off door:no] ");
+  EXPECT_EQ(devices_report_text().Str(),
+            "[1a2b:+ siren:off pump:off door:no] ");
 }
 
 TEST_F(DevicesTest, SectionZeroTakesTheLastBoardOnTheBus) {
@@ -265,7 +269,8 @@ TEST_F(DevicesTest, LossIsLoggedOnceAndReconnectIsTriedEveryFifthPoll) {
   EXPECT_EQ(log_.Lines(), (Events{"QTR0xx 1a2b is LOST!"}));
   EXPECT_EQ(device_line_state("door"), -1);
   EXPECT_FALSE(device_set_output("siren", kBoardOutputOn));
-  EXPECT_TRUE(Logged("Can't control channel ``siren'': the device 1a2b is unavailable"));
+  EXPECT_TRUE(Logged(
+      "Can't control channel ``siren'': the device 1a2b is unavailable"));
   Edit("a", [](SimBoard *b) {
     b->plugged = true;
     b->generation++;
@@ -275,7 +280,8 @@ TEST_F(DevicesTest, LossIsLoggedOnceAndReconnectIsTriedEveryFifthPoll) {
   Poll(1);  // poll 4: not a reconnect poll
   EXPECT_TRUE(log_.Lines().empty());
   Poll(1);  // poll 5
-  EXPECT_EQ(log_.Lines(), (Events{"QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good"}));
+  EXPECT_EQ(log_.Lines(),
+            (Events{"QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good"}));
   EXPECT_EQ(devices_report_text().Str(), "[1a2b:+ siren:on pump:off door:no] ");
 
   // A failing status read while reporting loses the board too.
@@ -293,19 +299,21 @@ TEST_F(DevicesTest, SyncRestoresRememberedOutputsOnTheThirteenthPoll) {
   SimBoard b = Make("a", "1:2:1a2b", 3000000);
   b.outputs = 1u << 6;  // heater on, pump off
   Put(b);
-  Configure("[device 1a2b]\noutput:3 = pump\noutput:6 = heater\n"
-            "output:7 = fan\noutput_sync = yes\n");
+  Configure(
+      "[device 1a2b]\noutput:3 = pump\noutput:6 = heater\n"
+      "output:7 = fan\noutput_sync = yes\n");
   devices_configure();
   log_.Clear();
   Poll(12);
   EXPECT_TRUE(Get("a").commands.empty());
   EXPECT_TRUE(log_.Lines().empty());
   Poll(1);
-  EXPECT_EQ(log_.Lines(), (Events{"Warning: [400] sync: line 3 (pump) => on",
-                                  "Warning: [400] sync: line 6 (heater) => off"}));
+  EXPECT_EQ(log_.Lines(),
+            (Events{"Warning: [400] sync: line 3 (pump) => on",
+                    "Warning: [400] sync: line 6 (heater) => off"}));
   SimBoard after = Get("a");
-  EXPECT_EQ(after.commands, (std::vector<std::string>{"041c000040000000",
-                                                      "041c000020010000"}));
+  EXPECT_EQ(after.commands,
+            (std::vector<std::string>{"041c000040000000", "041c000020010000"}));
   EXPECT_EQ(after.outputs, 1u << 3);
   log_.Clear();
   Poll(13);
@@ -314,8 +322,9 @@ TEST_F(DevicesTest, SyncRestoresRememberedOutputsOnTheThirteenthPoll) {
 
 TEST_F(DevicesTest, SwitchingASyncedLineRemembersItEvenWhenUnavailable) {
   States("[Outputs ]\npump = on\n");
-  Configure("[device 1a2b]\noutput:3 = pump\noutput_sync:3 = yes\n"
-            "output:4 = plain\n");
+  Configure(
+      "[device 1a2b]\noutput:3 = pump\noutput_sync:3 = yes\n"
+      "output:4 = plain\n");
   devices_configure();
   log_.Clear();
   EXPECT_FALSE(device_set_output("pump", kBoardOutputOff));
@@ -327,18 +336,20 @@ TEST_F(DevicesTest, SwitchingASyncedLineRemembersItEvenWhenUnavailable) {
   EXPECT_EQ(LoadOutput("plain"), 0);
 
   log_.Clear();
-  EXPECT_FALSE(device_set_output("door", kBoardOutputOn));  // inputs are not outputs
+  EXPECT_FALSE(
+      device_set_output("door", kBoardOutputOn));  // inputs are not outputs
   EXPECT_FALSE(device_set_output("Pump", kBoardOutputOn));
-  EXPECT_EQ(log_.Lines(), (Events{
-      "Output channel name ``door'' not found, check config",
-      "Output channel name ``Pump'' not found, check config"}));
+  EXPECT_EQ(log_.Lines(),
+            (Events{"Output channel name ``door'' not found, check config",
+                    "Output channel name ``Pump'' not found, check config"}));
 }
 
 TEST_F(DevicesTest, LineStatesByLayoutWithAPerPollCache) {
   Add("old", "1:1:1", 3999999);
   Add("new", "1:1:2", 4000000);
-  Configure("[device 1]\noutput:5 = o5\noutput:9 = o9\ninput:1 = i1\n"
-            "[device 2]\noutput:5 = n5\noutput:9 = n9\ninput:1 = n_i1\n");
+  Configure(
+      "[device 1]\noutput:5 = o5\noutput:9 = o9\ninput:1 = i1\n"
+      "[device 2]\noutput:5 = n5\noutput:9 = n9\ninput:1 = n_i1\n");
   devices_configure();
   device_set_output("o5", kBoardOutputOn);
   device_set_output("n9", kBoardOutputOn);
@@ -374,8 +385,9 @@ TEST_F(DevicesTest, ReportListsNamedLinesInStatusBitOrder) {
   EXPECT_EQ(devices_report_text().Str(), "[1a2b:+ siren:off door:yes] ");
 
   Add("b", "1:1:2", 4000000);
-  Configure("[device 2]\noutput:2 = l2\noutput:4 = l4\noutput:8 = l8\n"
-            "input:0 = i0\ninput:4 = i4\n");
+  Configure(
+      "[device 2]\noutput:2 = l2\noutput:4 = l4\noutput:8 = l8\n"
+      "input:0 = i0\ninput:4 = i4\n");
   devices_configure();
   device_set_output("l4", kBoardOutputOn);
   EXPECT_EQ(devices_report_text().Str(),
@@ -388,10 +400,11 @@ TEST_F(DevicesTest, OnewireReadingsReachTheSensors) {
   b.sensors.push_back({{0x28, 0x58, 0x2C, 0x1F, 0, 0, 0, 0xB6}, 0x0191});
   b.sensors.push_back({{0x28, 1, 0, 0, 0, 0, 0, 1}, 0x7FFF});
   Put(b);
-  Configure("[device 1]\nonewire = Yes\n"
-            "[device 2]\nonewire = yes\n"
-            "[temp_sensor boiler]\nid = B60000001F2C5828\n"
-            "[temp_sensor outside]\nid = 0100000000000128\n");
+  Configure(
+      "[device 1]\nonewire = Yes\n"
+      "[device 2]\nonewire = yes\n"
+      "[temp_sensor boiler]\nid = B60000001F2C5828\n"
+      "[temp_sensor outside]\nid = 0100000000000128\n");
   Add("old", "1:1:2", 2120202);
   devices_configure();
   temp_sensors_configure();
@@ -410,7 +423,8 @@ TEST_F(DevicesTest, OnewireReadingsReachTheSensors) {
   Poll(2);
   EXPECT_EQ(Get("a").reads - reads, 2 * kDeviceOnewireReports);
   EXPECT_EQ(CountLogged("QTR0xx 1: 1-Wire readings do not end, reading at "
-                        "most 16 reports per poll"), 1);
+                        "most 16 reports per poll"),
+            1);
 
   Edit("a", [](SimBoard *s) { s->stall_report = 7; });
   log_.Clear();
@@ -468,18 +482,20 @@ TEST_F(DevicesTest, ToolDrivesBoardsTheLibrarySees) {
   std::string tool = std::string(build ? build : "") + "/hovantra-board";
   if (!build || access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "no tool";
   auto run = [&](const std::string &args) {
-    return system((tool + " -d '" + Dir() + "' " + args + " >/dev/null 2>&1").c_str());
+    return system(
+        (tool + " -d '" + Dir() + "' " + args + " >/dev/null 2>&1").c_str());
   };
   ASSERT_EQ(run("add a 1:2:1a2b 3000000"), 0);
   EXPECT_NE(run("add a 1:2:1a2b"), 0);  // exists already
   ASSERT_EQ(run("close a 0"), 0);
   Configure(kDoorBoard);
   devices_configure();
-  EXPECT_EQ(devices_report_text().Str(), "[1a2b:+ siren:off pump:off door:yes] ");
+  EXPECT_EQ(devices_report_text().Str(),
+            "[1a2b:+ siren:off pump:off door:yes] ");
   ASSERT_EQ(run("pulse a 0 2"), 0);
   Poll();
-  EXPECT_EQ(RaisedEvents(), (Events{"door_closed", "door_open", "door_closed",
-                                    "door_open"}));
+  EXPECT_EQ(RaisedEvents(),
+            (Events{"door_closed", "door_open", "door_closed", "door_open"}));
   ASSERT_EQ(run("unplug a"), 0);
   EXPECT_EQ(devices_report_text().Str(), "[1a2b:+]");
   ASSERT_EQ(run("plug a"), 0);

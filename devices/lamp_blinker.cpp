@@ -10,7 +10,9 @@ const char kSound[] = "^sound";
 
 LampBlinker *g_blinker = nullptr;
 
-void Switch(const char *line, bool on) { device_set_output(line, on ? kBoardOutputOn : kBoardOutputOff); }
+void Switch(const char *line, bool on) {
+  device_set_output(line, on ? kBoardOutputOn : kBoardOutputOff);
+}
 
 }  // namespace
 

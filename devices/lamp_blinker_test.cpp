@@ -117,9 +117,10 @@ TEST_F(LampBlinkerTest, MissingLinesAreLoggedAndTheBlinkGoesOn) {
   devices_configure();
   log_.Clear();
   lamp_set_pattern(100, 100, 3);
-  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{
-      "Output channel name ``^lamp'' not found, check config",
-      "Output channel name ``^sound'' not found, check config"}));
+  EXPECT_EQ(log_.Lines(),
+            (std::vector<std::string>{
+                "Output channel name ``^lamp'' not found, check config",
+                "Output channel name ``^sound'' not found, check config"}));
   EXPECT_TRUE(B()->Armed());
   lamp_blinker_destroy();
   lamp_set_pattern(100, 100, 2);  // no blinker: nothing happens

@@ -10,6 +10,5 @@ void SaveOutput(const ScriptVariable &line, bool on) {
 int LoadOutput(const ScriptVariable &line) {
   ScriptVariable v = FetchStateValue("Outputs", nullptr, line.c_str());
   if (v.IsAbsent()) return 0;
-  return v.Trim(" \t\n\r").Tolower() == "on" ? kBoardOutputOn
-                                              : kBoardOutputOff;
+  return v.Trim(" \t\n\r").Tolower() == "on" ? kBoardOutputOn : kBoardOutputOff;
 }

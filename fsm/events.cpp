@@ -14,7 +14,7 @@
 namespace {
 
 int event_depth = 0;
-int events_in_cause = 0;   // events processed since the outermost began
+int events_in_cause = 0;  // events processed since the outermost began
 bool cause_reported = false;
 
 // Keeps the nesting count right on every way out of ProcessEvent.
@@ -85,8 +85,7 @@ void ApplyTransitRules(const ScriptVariable &rules) {
   }
 }
 
-void RunSubevents(const ScriptVariable &subevents,
-                  const ScriptVector &words) {
+void RunSubevents(const ScriptVariable &subevents, const ScriptVector &words) {
   ScriptVariable expanded = MainSubstitution().Process(subevents, words, 0, -1);
   for (const ScriptVariable &line : ValueLines(expanded, " \t\r")) {
     ProcessEvent(line);
@@ -107,8 +106,9 @@ void ProcessEvent(const ScriptVariable &line) {
   }
   if (++events_in_cause > kMaxEventsPerCause) {
     if (!cause_reported)
-      LogMessage("Events after ``%s'' dropped: more than %d raised by one event",
-                 line.c_str(), kMaxEventsPerCause);
+      LogMessage(
+          "Events after ``%s'' dropped: more than %d raised by one event",
+          line.c_str(), kMaxEventsPerCause);
     cause_reported = true;
     return;
   }

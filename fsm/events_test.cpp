@@ -1,8 +1,9 @@
 
+#include "fsm/events.h"
+
 #include "actions/actions.h"
 #include "actions/runtime_variables.h"
 #include "core/log.h"
-#include "fsm/events.h"
 #include "fsm/fsm_test_support.h"
 #include "fsm/set_state.h"
 #include "fsm/states.h"
@@ -32,7 +33,8 @@ TEST_F(FsmTest, EventMachineIsInsertedAndEmptyEventOnlyLogs) {
   Configure("[event tick]\nfsm = clock\n");
   ProcessEvent("tick 1 2");
   EXPECT_TRUE(CurrentStates().Contains("clock"));
-  EXPECT_EQ(LogLines(), std::vector<std::string>{"Processing event ``tick 1 2''"});
+  EXPECT_EQ(LogLines(),
+            std::vector<std::string>{"Processing event ``tick 1 2''"});
 }
 
 TEST_F(FsmTest, RuleOrderExactBeatsWildcard) {
@@ -69,7 +71,8 @@ TEST_F(FsmTest, MalformedRulesAreSkippedOneByOne) {
       "  pump.* -> pump.on\n");
   SetState("security.armed", false);
   ProcessEvent("bad");
-  EXPECT_TRUE(Logged("conf. error: security.armed and idle aren't from one fsm"));
+  EXPECT_TRUE(
+      Logged("conf. error: security.armed and idle aren't from one fsm"));
   EXPECT_TRUE(
       Logged("conf. error: no ``->'' in security.armed security.alarm"));
   EXPECT_EQ(CurrentStateOf("security"), "armed");
@@ -87,8 +90,9 @@ TEST_F(FsmTest, ActionsExecNotificationWithArguments) {
   OpenState();
   ProcessEvent("set 21 22");
   EXPECT_TRUE(Logged("Executing event-associated command: [: set 21]"));
-  EXPECT_TRUE(Logged("Doing (event) action ``@SET target %1% %2%\n"
-                     "@NOSUCH %0%''"));
+  EXPECT_TRUE(
+      Logged("Doing (event) action ``@SET target %1% %2%\n"
+             "@NOSUCH %0%''"));
   EXPECT_EQ(GetVariable("target"), "21 22");
   EXPECT_TRUE(Logged("Unknown action [@NOSUCH set]"));
   EXPECT_TRUE(Logged("Phones not defined for notification ``note_21''"));
@@ -127,10 +131,12 @@ TEST_F(FsmTest, ActivityEventsAndUnreadyDiversion) {
   // !activity is processed before the transit of the outer event.
   EXPECT_LT(LogIndex("Processing event ``!activity''"),
             LogIndex("new states: security.armed"));
-  EXPECT_TRUE(Logged("not ready for security; going to security.notready "
-                     "instead of security.armed"));
-  EXPECT_TRUE(Logged("YYY newstate security.notready lamp/sound 100:900/0 "
-                     "notif [] trans [-1:]"));
+  EXPECT_TRUE(
+      Logged("not ready for security; going to security.notready "
+             "instead of security.armed"));
+  EXPECT_TRUE(
+      Logged("YYY newstate security.notready lamp/sound 100:900/0 "
+             "notif [] trans [-1:]"));
   EXPECT_EQ(CurrentStateOf("security"), "notready");
   EXPECT_TRUE(Logged("STATE is now ``" + State() + "''"));
 
@@ -155,15 +161,17 @@ TEST_F(FsmTest, StateNotificationSeesNewstateUnlessQuiet) {
   Configure("[state security.alarm]\nnotification = alarm_%newstate% %1%\n");
   OpenState();
   SetState("security.alarm", true);
-  EXPECT_FALSE(Logged("Phones not defined for notification "
-                      "``alarm_security.alarm''"));
+  EXPECT_FALSE(
+      Logged("Phones not defined for notification "
+             "``alarm_security.alarm''"));
   // Quiet still stores and writes the state file.
   EXPECT_NE(ReadFile(dir_ + "/hovantra.state").find("alert = " + State()),
             std::string::npos);
 
   SetState("security.alarm", false);
-  EXPECT_TRUE(Logged("Phones not defined for notification "
-                     "``alarm_security.alarm''"));
+  EXPECT_TRUE(
+      Logged("Phones not defined for notification "
+             "``alarm_security.alarm''"));
 }
 
 TEST_F(FsmTest, NestingIsBounded) {
@@ -216,9 +224,10 @@ TEST_F(FsmTest, FanOutIsBoundedPerOutermostEvent) {
   EXPECT_EQ(CurrentStateOf(""), "idle");
 
   // Each level raises itself twice: without a bound 2^32 events would run.
-  Configure("[general]\nwatchdog = 0\n"
-            "[event fork]\nsubevents = fork\n  fork\n"
-            "[event mark]\ntransit = * -> marked\n");
+  Configure(
+      "[general]\nwatchdog = 0\n"
+      "[event fork]\nsubevents = fork\n  fork\n"
+      "[event mark]\ntransit = * -> marked\n");
   SetState("idle", false);
   ProcessEvent("fork");
   // The next outermost event has its own allowance.

@@ -1,4 +1,3 @@
-#include "fsm/events.h"
 #include "fsm/fsm_test_support.h"
 
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "core/process_state.h"
+#include "fsm/events.h"
 #include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 
@@ -49,8 +49,9 @@ std::vector<std::string> FsmTest::LogLines() {
   std::vector<std::string> lines;
   std::istringstream in(ReadFile(dir_ + "/log"));
   // A value with newlines makes one entry spread over several file lines.
-  static const std::regex stamp("^[A-Z][a-z]{2} [ 0-9][0-9] "
-                                "[0-9]{2}:[0-9]{2}:[0-9]{2} +\\[[0-9]+\\] ");
+  static const std::regex stamp(
+      "^[A-Z][a-z]{2} [ 0-9][0-9] "
+      "[0-9]{2}:[0-9]{2}:[0-9]{2} +\\[[0-9]+\\] ");
   std::string line;
   while (std::getline(in, line)) {
     std::smatch m;

@@ -6,4 +6,6 @@ void SaveStates(const ScriptVariable &states_text) {
   StoreStateValue("State", nullptr, "alert", states_text);
 }
 
-ScriptVariable LoadStates() { return FetchStateValue("State", nullptr, "alert"); }
+ScriptVariable LoadStates() {
+  return FetchStateValue("State", nullptr, "alert");
+}

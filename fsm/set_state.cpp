@@ -1,11 +1,11 @@
 // SetState: entering one state of one machine.
-#include "fsm/saved_states.h"
 #include "fsm/set_state.h"
 
 #include "actions/actions.h"
 #include "actions/notifications.h"
 #include "core/log.h"
 #include "devices/lamp_blinker.h"
+#include "fsm/saved_states.h"
 #include "fsm/state_config.h"
 #include "fsm/state_machines.h"
 #include "fsm/states.h"

@@ -28,12 +28,18 @@ bool ParseLamp(const ScriptVariable &value, int &on, int &off) {
 
 bool ParseSound(ScriptVariable value, int &mode) {
   value.Trim(" \t\n\r").Tolower();
-  if (value.IsEmpty()) mode = 0;
-  else if (value == "off") mode = 1;
-  else if (value == "on") mode = 2;
-  else if (value == "withlamp") mode = 3;
-  else if (value == "against") mode = 4;
-  else return false;
+  if (value.IsEmpty())
+    mode = 0;
+  else if (value == "off")
+    mode = 1;
+  else if (value == "on")
+    mode = 2;
+  else if (value == "withlamp")
+    mode = 3;
+  else if (value == "against")
+    mode = 4;
+  else
+    return false;
   return true;
 }
 
@@ -43,8 +49,7 @@ bool ReadStateConfig(const ScriptVariable &name, StateConfig &config) {
   config = StateConfig();
 
   ScriptVariable lamp = StateKey(name, "lamp");
-  if (!lamp.IsEmpty() &&
-      !ParseLamp(lamp, config.lamp_on, config.lamp_off)) {
+  if (!lamp.IsEmpty() && !ParseLamp(lamp, config.lamp_on, config.lamp_off)) {
     LogMessage("Incorrect lamp timing for state ``%s''", name.c_str());
     return false;
   }

@@ -1,11 +1,12 @@
 
+#include "fsm/states.h"
+
 #include "config/state_file.h"
 #include "core/event_selector.h"
 #include "fsm/fsm_test_support.h"
 #include "fsm/set_state.h"
 #include "fsm/state_config.h"
 #include "fsm/state_machines.h"
-#include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 
 namespace {
@@ -71,8 +72,8 @@ TEST_F(FsmTest, StateConfigLampValues) {
   // Negative times would keep the blink timer always due.
   for (const char *bad : {"e", "f", "g", "h", "i", "j", "k"}) {
     EXPECT_FALSE(ReadStateConfig(bad, c)) << bad;
-    EXPECT_TRUE(Logged(std::string("Incorrect lamp timing for state ``") +
-                       bad + "''"))
+    EXPECT_TRUE(
+        Logged(std::string("Incorrect lamp timing for state ``") + bad + "''"))
         << bad;
   }
 }
@@ -167,7 +168,6 @@ TEST_F(FsmTest, StartUpRestoresSavedStatesQuietly) {
   EXPECT_EQ(t->Loop(), &loop_);
   std::string saved = ReadFile(dir_ + "/hovantra.state");
   EXPECT_NE(saved.find("alert = " + State()), std::string::npos) << saved;
-
 }
 
 TEST_F(FsmTest, StartUpWithoutSavedStates) {

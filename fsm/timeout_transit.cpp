@@ -1,9 +1,9 @@
-#include "fsm/events.h"
-#include "fsm/set_state.h"
-#include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 
 #include "core/log.h"
+#include "fsm/events.h"
+#include "fsm/set_state.h"
+#include "fsm/states.h"
 
 namespace {
 TimeoutTransit *pending_head = nullptr;

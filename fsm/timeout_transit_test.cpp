@@ -1,11 +1,11 @@
-#include "fsm/events.h"
-#include "fsm/set_state.h"
-#include "fsm/state_machines.h"
-#include "fsm/states.h"
 #include "fsm/timeout_transit.h"
 
 #include "core/event_selector.h"
+#include "fsm/events.h"
 #include "fsm/fsm_test_support.h"
+#include "fsm/set_state.h"
+#include "fsm/state_machines.h"
+#include "fsm/states.h"
 
 namespace {
 

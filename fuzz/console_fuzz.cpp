@@ -17,8 +17,8 @@
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "core/log_text.h"
-#include "devices/lamp_blinker.h"
 #include "daemon/system_variables.h"
+#include "devices/lamp_blinker.h"
 #include "fsm/events.h"
 #include "fsm/state_machines.h"
 #include "fuzz/fuzz_support.h"
@@ -167,7 +167,8 @@ void Run(const char *caller, const ScriptVariable &line) {
   FUZZ_CHECK(!response.IsAbsent());
   if (code != 0) FUZZ_CHECK(!response.IsEmpty());
   // Nothing is ever answered to an untrusted caller that did not log in.
-  if (strcmp(caller, "trusted") != 0 && !MayGainTrust(line)) FUZZ_CHECK(code == 0);
+  if (strcmp(caller, "trusted") != 0 && !MayGainTrust(line))
+    FUZZ_CHECK(code == 0);
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ class Quiet : public OVKWebSession {
 
 class Table : public OVKWebSessionCollection {
  public:
-  explicit Table(OVKEventSelector *selector) : OVKWebSessionCollection(selector) {}
+  explicit Table(OVKEventSelector *selector)
+      : OVKWebSessionCollection(selector) {}
 
  protected:
   OVKWebSession *CreateSession(int) override { return new Quiet(this); }
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   FUZZ_CHECK(total <= size);
 
-  static const char *const kNames[] = {"username", "realm", "nonce", "uri", "response"};
+  static const char *const kNames[] = {"username", "realm", "nonce", "uri",
+                                       "response"};
   for (const char *name : kNames) FindDigestParameter(params, name);
 
   OVKEventSelector selector;
@@ -50,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int index = DecodeKeyIndex(nonce);
   if (index >= 0 && index < (1 << 20)) {
     // Any key made for an index a table can reach decodes to it again.
-    FUZZ_CHECK(DecodeKeyIndex(EncodeKey(index, static_cast<unsigned>(size), 0)) == index);
+    FUZZ_CHECK(DecodeKeyIndex(
+                   EncodeKey(index, static_cast<unsigned>(size), 0)) == index);
   }
   return 0;
 }

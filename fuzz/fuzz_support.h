@@ -18,7 +18,8 @@
 #include <cstdlib>
 #include <string>
 
-inline int ScratchRemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
+inline int ScratchRemoveEntry(const char *path, const struct stat *, int,
+                              struct FTW *) {
   return remove(path);
 }
 
@@ -29,14 +30,16 @@ inline std::string &ScratchDirName() {
 
 inline void RemoveScratchDir() {
   const std::string &dir = ScratchDirName();
-  if (!dir.empty()) nftw(dir.c_str(), ScratchRemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  if (!dir.empty())
+    nftw(dir.c_str(), ScratchRemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 inline const std::string &ScratchDir() {
   std::string &dir = ScratchDirName();
   if (dir.empty()) {
     struct stat st;
-    std::string base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+    std::string base =
+        stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
     std::string tmpl = base + "/hovantra-fuzz-XXXXXX";
     if (!mkdtemp(&tmpl[0])) {
       perror("mkdtemp");
@@ -52,7 +55,8 @@ inline std::string ScratchPath(const char *name) {
   return ScratchDir() + "/" + name;
 }
 
-inline void WriteWholeFile(const std::string &path, const void *data, size_t size) {
+inline void WriteWholeFile(const std::string &path, const void *data,
+                           size_t size) {
   FILE *f = fopen(path.c_str(), "wb");
   if (!f || fwrite(data, 1, size, f) != size || fclose(f) != 0) {
     perror(path.c_str());
@@ -81,12 +85,12 @@ inline std::string ReadWholeFile(const std::string &path) {
 
 // A broken expectation of a target: report it the way libFuzzer reports a
 // crash, with the input saved.
-#define FUZZ_CHECK(cond)                                                   \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
+#define FUZZ_CHECK(cond)                                                       \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                             \
-    }                                                                      \
+      abort();                                                                 \
+    }                                                                          \
   } while (0)
 
 #endif

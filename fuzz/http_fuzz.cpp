@@ -27,8 +27,9 @@ class Machine : public OVKDigestAuthMachine {
   class Served : public OVKWebSession {
    public:
     explicit Served(Machine *machine) : OVKWebSession(machine) {}
-    void HandleRequest(OVKHttpServerSession *session, OVKHttpRequestParser &request,
-                       OVKHttpMessage &, const ScriptVariable &user) override {
+    void HandleRequest(OVKHttpServerSession *session,
+                       OVKHttpRequestParser &request, OVKHttpMessage &,
+                       const ScriptVariable &user) override {
       // A served answer names this very request target.
       DigestParameters params =
           ParseDigestParameters(GetHeader(request, "Authorization").Range(7));
@@ -90,7 +91,8 @@ class Session : public OVKHttpServerSession {
 // it after a fixed number of passes should the session never close.
 class Driver : public OVKTimeoutHandler {
  public:
-  Driver(OVKEventSelector *selector, int client) : selector_(selector), client_(client) {}
+  Driver(OVKEventSelector *selector, int client)
+      : selector_(selector), client_(client) {}
   std::string answer;
   void Run() {
     Arm();
@@ -115,7 +117,8 @@ class Driver : public OVKTimeoutHandler {
   void Drain() {
     char buf[4096];
     ssize_t n;
-    while ((n = recv(client_, buf, sizeof buf, MSG_DONTWAIT)) > 0) answer.append(buf, n);
+    while ((n = recv(client_, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+      answer.append(buf, n);
   }
   OVKEventSelector *selector_;
   int client_;
@@ -133,7 +136,8 @@ void ParseByteByByte(const uint8_t *data, size_t size) {
   }
   // Every byte after the head is body, and nothing else is.
   FUZZ_CHECK(parser.Body().Length() == body_bytes);
-  FUZZ_CHECK(parser.HeadSize() >= 0 && static_cast<size_t>(parser.HeadSize()) <= size);
+  FUZZ_CHECK(parser.HeadSize() >= 0 &&
+             static_cast<size_t>(parser.HeadSize()) <= size);
   // Every byte is either head or body.
   FUZZ_CHECK(static_cast<size_t>(parser.RawHeadSize() + body_bytes) == size);
   FUZZ_CHECK(parser.HeadSize() <= parser.RawHeadSize());
@@ -146,11 +150,13 @@ void ParseByteByByte(const uint8_t *data, size_t size) {
 
 void Serve(const uint8_t *data, size_t size) {
   int fds[2];
-  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) == 0);
+  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0,
+                        fds) == 0);
   int buffer = 1 << 20;
   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-  FUZZ_CHECK(send(fds[1], data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size));
+  FUZZ_CHECK(send(fds[1], data, size, MSG_NOSIGNAL) ==
+             static_cast<ssize_t>(size));
   shutdown(fds[1], SHUT_WR);
   {
     OVKEventSelector selector;
@@ -163,7 +169,8 @@ void Serve(const uint8_t *data, size_t size) {
     FUZZ_CHECK(session->requests <= 1);
     // Parsing stops at the byte that crosses a bound of the head.
     const OVKHttpRequestParser &request = session->Request();
-    FUZZ_CHECK(request.RawHeadSize() <= OVKHttpServerSession::kMaxRawHeadSize + 1);
+    FUZZ_CHECK(request.RawHeadSize() <=
+               OVKHttpServerSession::kMaxRawHeadSize + 1);
     FUZZ_CHECK(request.HeaderCount() <= OVKHttpServerSession::kMaxHeaders + 1);
     if (request.RawHeadSize() > OVKHttpServerSession::kMaxRawHeadSize ||
         request.HeaderCount() > OVKHttpServerSession::kMaxHeaders)
@@ -171,7 +178,8 @@ void Serve(const uint8_t *data, size_t size) {
     // An answer has a status line, or is the bare form for a request
     // without one.
     const std::string &a = driver.answer;
-    FUZZ_CHECK(a.empty() || a.compare(0, 9, "HTTP/1.1 ") == 0 || a.compare(0, 2, "\r\n") == 0);
+    FUZZ_CHECK(a.empty() || a.compare(0, 9, "HTTP/1.1 ") == 0 ||
+               a.compare(0, 2, "\r\n") == 0);
     delete session;
   }
   close(fds[1]);

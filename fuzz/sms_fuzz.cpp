@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(again.HeaderCount() == message.HeaderCount());
   for (int i = 0; i < message.HeaderCount(); i++) {
     FUZZ_CHECK(again.HeaderName(i) == message.HeaderName(i));
-    FUZZ_CHECK(again.HeaderValue(i).IsAbsent() == message.HeaderValue(i).IsAbsent());
+    FUZZ_CHECK(again.HeaderValue(i).IsAbsent() ==
+               message.HeaderValue(i).IsAbsent());
     FUZZ_CHECK(again.HeaderValue(i) == message.HeaderValue(i));
   }
   FUZZ_CHECK(again.Body() == message.Body());

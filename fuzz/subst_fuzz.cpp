@@ -30,7 +30,8 @@ ScriptSubstitution &Engine() {
   if (!engine) {
     engine = new ScriptSubstitution('%');
     // The value holds references of its own, which are never expanded.
-    engine->AddVariable(new ScriptSubstitutionConst("sysname", "box %state% 100%"));
+    engine->AddVariable(
+        new ScriptSubstitutionConst("sysname", "box %state% 100%"));
     engine->AddVariable(new ScriptSubstitutionConst("empty", ""));
     engine->AddVariable(new ScriptSubstitutionScrVar("state", current_state));
     engine->AddVariable(new Upper);

@@ -61,7 +61,8 @@ void OVKBuffer::Erase() { length_ = 0; }
 
 int OVKBuffer::FindLineFeed() const {
   const void *p = memchr(data_, '\n', length_);
-  return p == nullptr ? -1 : static_cast<int>(static_cast<const char *>(p) - data_);
+  return p == nullptr ? -1
+                      : static_cast<int>(static_cast<const char *>(p) - data_);
 }
 
 bool OVKBuffer::ReadLine(OVKBuffer &dest) {

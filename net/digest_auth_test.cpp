@@ -90,7 +90,8 @@ class AuthSession : public OVKHttpServerSession {
 
 class AuthServer : public OVKTcpServer {
  public:
-  explicit AuthServer(TestMachine *m) : OVKTcpServer("127.0.0.1", 0), machine_(m) {}
+  explicit AuthServer(TestMachine *m)
+      : OVKTcpServer("127.0.0.1", 0), machine_(m) {}
 
  protected:
   OVKTcpServerSession *MakeNewSession(int fd) override {
@@ -105,13 +106,15 @@ std::string DigestResponse(const std::string &user, const std::string &realm,
                            const std::string &password,
                            const std::string &method, const std::string &uri,
                            const std::string &nonce) {
-  std::string ha1 = MD5hex(ScriptVariable(user + ":" + realm + ":" + password)).Str();
+  std::string ha1 =
+      MD5hex(ScriptVariable(user + ":" + realm + ":" + password)).Str();
   std::string ha2 = MD5hex(ScriptVariable(method + ":" + uri)).Str();
   return MD5hex(ScriptVariable(ha1 + ":" + nonce + ":" + ha2)).Str();
 }
 
 std::string Upper(std::string s) {
-  for (char &c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  for (char &c : s)
+    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -126,7 +129,8 @@ class DigestAuthTest : public ::testing::Test {
     TestPeer client;
     EXPECT_TRUE(client.Connect(server_.BoundPort()));
     std::string request = method + " " + target + " HTTP/1.1\r\n";
-    if (!authorization.empty()) request += "Authorization: " + authorization + "\r\n";
+    if (!authorization.empty())
+      request += "Authorization: " + authorization + "\r\n";
     client.Send(request + "\r\n");
     EXPECT_TRUE(loop_.RunUntil([&] { return client.Poll(); }));
     return client.Text();
@@ -178,15 +182,17 @@ TEST_F(DigestAuthTest, RightAnswerIsServedAndRenewsTheSession) {
   EXPECT_EQ("alice", machine_.served_user);
   EXPECT_GT(session->ExpirySec() * 1000000 + session->ExpiryUsec(), before);
   // The same nonce serves again; a POST needs its own method in the digest.
-  EXPECT_EQ("HTTP/1.1 200 OK\r\n\r\nserved",
-            Request(Credentials("alice", "wonder", nonce, "home", "POST"), "POST"));
+  EXPECT_EQ(
+      "HTTP/1.1 200 OK\r\n\r\nserved",
+      Request(Credentials("alice", "wonder", nonce, "home", "POST"), "POST"));
   EXPECT_EQ(2, machine_.served);
   EXPECT_EQ(1, machine_.LiveSessions());
 }
 
 TEST_F(DigestAuthTest, UpperCaseResponseIsAccepted) {
   std::string nonce = Nonce(Request(""), false);
-  std::string response = DigestResponse("bob", "home", "builder", "GET", "/secret", nonce);
+  std::string response =
+      DigestResponse("bob", "home", "builder", "GET", "/secret", nonce);
   std::string auth = "digest username=bob, realm=home, nonce=" + nonce +
                      ", uri=/secret, response=" + Upper(response);
   EXPECT_EQ("HTTP/1.1 200 OK\r\n\r\nserved", Request(auth));
@@ -197,7 +203,8 @@ TEST_F(DigestAuthTest, ExpiredNonceGetsAStaleChallenge) {
   std::string nonce = Nonce(Request(""), false);
   machine_.FindSession(nonce)->TimeoutHandle();  // its 15 seconds are over
   EXPECT_EQ(0, machine_.LiveSessions());
-  std::string fresh = Nonce(Request(Credentials("alice", "wonder", nonce)), true);
+  std::string fresh =
+      Nonce(Request(Credentials("alice", "wonder", nonce)), true);
   EXPECT_NE(nonce, fresh);
   EXPECT_EQ("HTTP/1.1 200 OK\r\n\r\nserved",
             Request(Credentials("alice", "wonder", fresh)));
@@ -209,10 +216,10 @@ TEST_F(DigestAuthTest, EveryOtherFailureIsAPlainChallenge) {
   Nonce(Request(Credentials("alice", "builder", nonce)), false);  // bob's
   Nonce(Request(Credentials("alice", "wonder", nonce, "other")), false);
   Nonce(Request(Credentials("carol", "", nonce)), false);
-  std::string no_uri = "Digest username=\"alice\", realm=\"home\", nonce=\"" +
-                       nonce + "\", response=\"" +
-                       DigestResponse("alice", "home", "wonder", "GET", "/secret", nonce) +
-                       "\"";
+  std::string no_uri =
+      "Digest username=\"alice\", realm=\"home\", nonce=\"" + nonce +
+      "\", response=\"" +
+      DigestResponse("alice", "home", "wonder", "GET", "/secret", nonce) + "\"";
   Nonce(Request(no_uri), false);
   // A right digest over a forged nonce is stale, never served.
   std::string forged = nonce.substr(0, 31);
@@ -227,7 +234,8 @@ TEST_F(DigestAuthTest, EveryOtherFailureIsAPlainChallenge) {
     if (line.find("failed login") != std::string::npos) failed.push_back(line);
   std::vector<std::string> expected(
       3, "webserver: failed login for user ``alice''");
-  expected.insert(expected.begin() + 2, "webserver: failed login for user ``carol''");
+  expected.insert(expected.begin() + 2,
+                  "webserver: failed login for user ``carol''");
   EXPECT_EQ(expected, failed);
 }
 
@@ -235,7 +243,8 @@ TEST_F(DigestAuthTest, AFailedLoginShowsControlBytesOfTheUserNameEscaped) {
   TestLog log;
   std::string nonce = Nonce(Request(""), false);
   Nonce(Request(Credentials("ev\til\x7f\x1b[2J", "x", nonce)), false);
-  EXPECT_TRUE(log.Contains("webserver: failed login for user ``ev\\x09il\\x7f\\x1b[2J''"))
+  EXPECT_TRUE(log.Contains(
+      "webserver: failed login for user ``ev\\x09il\\x7f\\x1b[2J''"))
       << log.Lines().back();
 }
 
@@ -245,12 +254,14 @@ TEST_F(DigestAuthTest, AnswerIsBoundToTheRequestTarget) {
   Nonce(Request(Credentials("alice", "wonder", nonce), "GET", "/other"), false);
   // The target counts as received: encoded, with its query.
   const std::string target = "/a%20b?x=1";
-  EXPECT_EQ("HTTP/1.1 200 OK\r\n\r\nserved",
-            Request(Credentials("alice", "wonder", nonce, "home", "GET", target),
-                    "GET", target));
-  Nonce(Request(Credentials("alice", "wonder", nonce, "home", "GET", "/a b?x=1"),
-                "GET", target),
-        false);
+  EXPECT_EQ(
+      "HTTP/1.1 200 OK\r\n\r\nserved",
+      Request(Credentials("alice", "wonder", nonce, "home", "GET", target),
+              "GET", target));
+  Nonce(
+      Request(Credentials("alice", "wonder", nonce, "home", "GET", "/a b?x=1"),
+              "GET", target),
+      false);
   Nonce(Request(Credentials("alice", "wonder", nonce, "home", "GET", "/a%20b"),
                 "GET", target),
         false);
@@ -270,7 +281,10 @@ TEST(SameDigest, CaseOfTheAnswerDoesNotMatterItsLengthDoes) {
   EXPECT_FALSE(SameDigest("", expected));
   // Only letters fold: a byte that differs from a digit by the case bit
   // is no digit.
-  EXPECT_FALSE(SameDigest("\x10" "123456789abcdef0123456789abcdef", expected));
+  EXPECT_FALSE(
+      SameDigest("\x10"
+                 "123456789abcdef0123456789abcdef",
+                 expected));
 }
 
 }  // namespace

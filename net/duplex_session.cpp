@@ -166,5 +166,6 @@ void OVKInetDuplexSession::Startup(OVKEventSelector *selector, int fd,
   socklen_t len = sizeof local;
   if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&local), &len) != 0)
     throw OVKException("getsockname failed in InetSession Startup");
-  if (local.sin_family == AF_INET) local_address_ = ntohl(local.sin_addr.s_addr);
+  if (local.sin_family == AF_INET)
+    local_address_ = ntohl(local.sin_addr.s_addr);
 }

@@ -23,7 +23,8 @@ class LineSession : public OVKGenericDuplexSession {
     OVKBuffer line;
     while (!PausedForOutput() && inbuf_.ReadLine(line)) {
       lines.push_back(line.GetBuffer());
-      if (lines.back() == "dump") outbuf_.AddData(std::string(2 << 20, 'd').data(), 2 << 20);
+      if (lines.back() == "dump")
+        outbuf_.AddData(std::string(2 << 20, 'd').data(), 2 << 20);
       if (lines.back() == "echo") outbuf_.AddString("echo\n");
     }
   }
@@ -184,7 +185,8 @@ TEST(DuplexSessionPipeTest, WritesToDescriptorsThatAreNotSockets) {
   LineSession s(0, "through a pipe");
   s.DisableReading();
   s.Startup(&selector, p[1], nullptr);
-  ASSERT_TRUE(runner.RunUntil([&] { return reader.Received("through a pipe"); }));
+  ASSERT_TRUE(
+      runner.RunUntil([&] { return reader.Received("through a pipe"); }));
   EXPECT_EQ(0, s.OutputLength());
   EXPECT_EQ(0, s.write_errors);
 }

@@ -31,7 +31,9 @@ TEST(HttpRequestParser, RequestLineThenEmptyLineEndsHead) {
 
 TEST(HttpRequestParser, HeadersKeepOrderAndSkipLeadingBlanksOnly) {
   OVKHttpRequestParser p;
-  FeedAll(p, "POST /x HTTP/1.0\r\nHost:  \texample \r\nX-A: 1\r\nX-A: 2\r\n\r\nbody");
+  FeedAll(
+      p,
+      "POST /x HTTP/1.0\r\nHost:  \texample \r\nX-A: 1\r\nX-A: 2\r\n\r\nbody");
   ASSERT_TRUE(p.HeadComplete());
   ASSERT_EQ(3, p.HeaderCount());
   EXPECT_EQ("Host", p.HeaderAt(0).name.Str());
@@ -44,7 +46,8 @@ TEST(HttpRequestParser, HeadersKeepOrderAndSkipLeadingBlanksOnly) {
 
 TEST(HttpRequestParser, FoldedHeaderIsJoinedByOneBlank) {
   OVKHttpRequestParser p;
-  FeedAll(p, "GET / HTTP/1.1\r\nX-Long: first\r\n  \t second\r\nX-B: b\r\n\r\n");
+  FeedAll(p,
+          "GET / HTTP/1.1\r\nX-Long: first\r\n  \t second\r\nX-B: b\r\n\r\n");
   ASSERT_TRUE(p.HeadComplete());
   ASSERT_EQ(2, p.HeaderCount());
   EXPECT_EQ("first second", GetHeader(p, "X-Long").Str());

@@ -55,8 +55,10 @@ void OVKHttpServerSession::RequestDeadline::Disarm() {
 
 void OVKHttpServerSession::RequestDeadline::TimeoutHandle() {
   selector_ = nullptr;  // a fired timer is no longer registered
-  LogMessage("HTTP request not complete within %d seconds, closing the "
-             "connection", kRequestDeadline);
+  LogMessage(
+      "HTTP request not complete within %d seconds, closing the "
+      "connection",
+      kRequestDeadline);
   session_->Close();  // destroys the session and this timer with it
 }
 
@@ -77,7 +79,8 @@ static void AddLine(OVKBuffer &out, const ScriptVariable &text) {
 
 void OVKHttpServerSession::SendResponse() {
   outbuf_.Erase();
-  if (!response_.StartLine().IsAbsent()) AddLine(outbuf_, response_.StartLine());
+  if (!response_.StartLine().IsAbsent())
+    AddLine(outbuf_, response_.StartLine());
   for (int i = 0; i < response_.HeaderCount(); i++) {
     const OVKHttpMessage::Header &h = response_.HeaderAt(i);
     outbuf_.AddData(h.name.c_str(), static_cast<int>(h.name.Length()));
@@ -217,7 +220,8 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
   size_t end = n;
   while (end > target_start && IsLineBlank(s[end - 1])) end--;
   size_t last_word = end;
-  while (last_word > target_start && !IsLineBlank(s[last_word - 1])) last_word--;
+  while (last_word > target_start && !IsLineBlank(s[last_word - 1]))
+    last_word--;
   size_t target_end = end;
   if (last_word > target_start) {  // the last word is the version
     target_end = last_word;
@@ -282,7 +286,8 @@ void OVKHttpServerSession::ParseInput() {
     if (!CheckRawHead()) continue;  // answered: the next byte stops the loop
     switch (state_) {
       case kIdle:
-        if (c != '\n' && c != ' ' && c != '\t' && c != '\r') state_ = kRequestLine;
+        if (c != '\n' && c != ' ' && c != '\t' && c != '\r')
+          state_ = kRequestLine;
         break;
       case kRequestLine:
         if (request_.RequestLineComplete()) {

@@ -44,8 +44,8 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   static const int kMaxHeaders = 100;
   static const int kRequestDeadline = 30;  // seconds from the first byte
 
-  OVKHttpServerSession(int fd, int idle_timeout_sec,
-                       OVKEventSelector *selector, OVKTcpServer *server);
+  OVKHttpServerSession(int fd, int idle_timeout_sec, OVKEventSelector *selector,
+                       OVKTcpServer *server);
   ~OVKHttpServerSession() override;
 
   // The response start line becomes "HTTP/1.1 %3d %s".
@@ -94,7 +94,8 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   // is still incomplete.
   class RequestDeadline : public ::OVKTimeoutHandler {
    public:
-    explicit RequestDeadline(OVKHttpServerSession *session) : session_(session) {}
+    explicit RequestDeadline(OVKHttpServerSession *session)
+        : session_(session) {}
     void TimeoutHandle() override;
     void Arm(OVKEventSelector *selector);
     void Disarm();

@@ -1,7 +1,6 @@
 #include "net/http_server_session.h"
 
 #include <gtest/gtest.h>
-
 #include <time.h>
 
 #include <functional>
@@ -42,7 +41,9 @@ class RecordingSession : public OVKHttpServerSession {
     if (body.Length() > seen_->largest_body_seen)
       seen_->largest_body_seen = body.Length();
   }
-  void HandleBodyComplete(OVKBuffer &) override { seen_->body_complete_calls++; }
+  void HandleBodyComplete(OVKBuffer &) override {
+    seen_->body_complete_calls++;
+  }
   void HandleRequest(OVKHttpRequestParser &request) override {
     seen_->requests++;
     seen_->method = Method().Str();
@@ -65,7 +66,8 @@ void AnswerHello(RecordingSession &s) {
   s.SendResponse();
 }
 
-const char kHello[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nhello";
+const char kHello[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nhello";
 
 class RecordingServer : public OVKTcpServer {
  public:
@@ -162,7 +164,8 @@ TEST_F(HttpServerSessionTest, RequestArrivingByteByByte) {
 }
 
 TEST_F(HttpServerSessionTest, OnlyTheFirstOfTwoPipelinedRequestsIsAnswered) {
-  EXPECT_EQ(kHello, Exchange("GET /one HTTP/1.1\r\n\r\nGET /two HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(kHello,
+            Exchange("GET /one HTTP/1.1\r\n\r\nGET /two HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(1, server_.seen.requests);
   EXPECT_EQ("/one", server_.seen.path);
 }
@@ -213,9 +216,9 @@ TEST_F(HttpServerSessionTest, HalfClosingClientStillGetsTheAnswer) {
 }
 
 TEST_F(HttpServerSessionTest, ExpectHeaderIsRefused) {
-  ExpectErrorAnswer(
-      Exchange("PUT / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n"),
-      "417", "Expectation failed", "");
+  ExpectErrorAnswer(Exchange("PUT / HTTP/1.1\r\nExpect: "
+                             "100-continue\r\nContent-Length: 3\r\n\r\n"),
+                    "417", "Expectation failed", "");
   EXPECT_EQ(0, server_.seen.requests);
 }
 
@@ -237,7 +240,8 @@ TEST_F(HttpServerSessionTest, PreparedBodyReplacesTheErrorPage) {
   };
   std::string answer = Exchange("GET / HTTP/1.1\r\n\r\n");
   EXPECT_EQ(0u, answer.find("HTTP/1.1 404 Not found\r\n"));
-  EXPECT_NE(std::string::npos, answer.find("\r\nContent-Length: 8\r\n\r\nNot here"));
+  EXPECT_NE(std::string::npos,
+            answer.find("\r\nContent-Length: 8\r\n\r\nNot here"));
 }
 
 TEST_F(HttpServerSessionTest, RequestLineWithoutMethodIsABadRequest) {
@@ -247,7 +251,8 @@ TEST_F(HttpServerSessionTest, RequestLineWithoutMethodIsABadRequest) {
 }
 
 TEST_F(HttpServerSessionTest, TargetNeitherPathNorUrlIsRefused) {
-  ExpectErrorAnswer(Exchange("GET index.html HTTP/1.1\r\n\r\n"), "400", "Error", "");
+  ExpectErrorAnswer(Exchange("GET index.html HTTP/1.1\r\n\r\n"), "400", "Error",
+                    "");
 }
 
 TEST_F(HttpServerSessionTest, HeadOverLimitIsRefused) {
@@ -279,21 +284,23 @@ TEST_F(HttpServerSessionTest, HeaderLinesAreBounded) {
 TEST_F(HttpServerSessionTest, OneHeaderLineTooManyIsRefused) {
   std::string head = "GET / HTTP/1.1\r\n";
   for (int i = 0; i <= OVKHttpServerSession::kMaxHeaders; i++) head += "a:\r\n";
-  ExpectErrorAnswer(Exchange(head + "\r\n"), "413", "Request Entity Too Large", "");
+  ExpectErrorAnswer(Exchange(head + "\r\n"), "413", "Request Entity Too Large",
+                    "");
   EXPECT_EQ(0, server_.seen.requests);
 }
 
 TEST_F(HttpServerSessionTest, BodyOverLimitIsRefusedBeforeBuffering) {
   ExpectErrorAnswer(
-      Exchange("POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
-      "413", "Request Entity Too Large", "");
+      Exchange("POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"), "413",
+      "Request Entity Too Large", "");
   EXPECT_EQ(0, server_.seen.body_data_calls);
   EXPECT_EQ(0, server_.seen.requests);
 }
 
 TEST_F(HttpServerSessionTest, HugeContentLengthIsRefusedNotWrapped) {
   ExpectErrorAnswer(
-      Exchange("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n"),
+      Exchange(
+          "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n"),
       "413", "Request Entity Too Large", "");
 }
 
@@ -359,7 +366,8 @@ class RequestDeadlineTest : public HttpServerSessionTest {
   TestLog log_;
 };
 
-TEST_F(RequestDeadlineTest, TricklingRequestIsClosedThirtySecondsAfterItsStart) {
+TEST_F(RequestDeadlineTest,
+       TricklingRequestIsClosedThirtySecondsAfterItsStart) {
   // Each blank in a header name is input that restarts no count.
   client_.Send("GET / HTTP/1.1\r\n");
   ASSERT_TRUE(loop_.RunUntil(

@@ -25,7 +25,8 @@ class LoopRunner : public OVKTimeoutHandler {
 
   bool RunUntil(std::function<bool()> done, int max_ms = 5000) {
     done_ = std::move(done);
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(max_ms);
+    deadline_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(max_ms);
     met_ = false;
     Arm(0);
     selector_.Go();
@@ -69,7 +70,8 @@ class TestPeer {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return connect(fd_, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0;
+    return connect(fd_, reinterpret_cast<struct sockaddr *>(&addr),
+                   sizeof addr) == 0;
   }
   int LocalPort() const {
     struct sockaddr_in addr;

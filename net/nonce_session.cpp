@@ -35,8 +35,12 @@ int DecodeKeyIndex(const ScriptVariable &key) {
   if (!ReadField(key.c_str() + 24, &last)) return -1;
   // The sums are done in 64 bits: a forged field near the smallest 32-bit
   // value must not overflow.  Every key this server makes decodes the same.
-  int64_t a = (static_cast<int64_t>(static_cast<int32_t>(first ^ kFirstMask)) - 135) / 117;
-  int64_t b = (static_cast<int64_t>(static_cast<int32_t>(last ^ kLastMask)) - 777) / 191;
+  int64_t a =
+      (static_cast<int64_t>(static_cast<int32_t>(first ^ kFirstMask)) - 135) /
+      117;
+  int64_t b =
+      (static_cast<int64_t>(static_cast<int32_t>(last ^ kLastMask)) - 777) /
+      191;
   if (a != b || a < INT32_MIN || a > INT32_MAX) return -1;
   return static_cast<int>(a);
 }

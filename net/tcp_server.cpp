@@ -175,8 +175,8 @@ void OVKTcpServer::Handle(bool readable, bool /*writable*/,
                           bool /*exceptional*/) {
   if (!readable) return;
   socklen_t len = sizeof *peer_;
-  int fd = accept4(listen_fd_, reinterpret_cast<struct sockaddr *>(peer_),
-                   &len, SOCK_CLOEXEC);
+  int fd = accept4(listen_fd_, reinterpret_cast<struct sockaddr *>(peer_), &len,
+                   SOCK_CLOEXEC);
   if (fd == -1) {
     if (!AcceptConsumed(errno)) PauseAccepting(errno);
     return;

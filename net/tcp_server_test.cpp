@@ -89,7 +89,8 @@ TEST_F(TcpServerTest, ExchangesLinesAndKnowsBothAddresses) {
   EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
 
   client.Send("a\nb\n");
-  ASSERT_TRUE(runner_.RunUntil([&] { return client.Received("hi\na!\nb!\n"); }));
+  ASSERT_TRUE(
+      runner_.RunUntil([&] { return client.Received("hi\na!\nb!\n"); }));
 }
 
 TEST_F(TcpServerTest, PeerClosingDestroysTheSession) {
@@ -154,7 +155,8 @@ TEST_F(TcpServerTest, ListeningSocketIsCloseOnExec) {
     struct sockaddr_in addr;
     socklen_t len = sizeof addr;
     if (e->d_name[0] == '.' || fd == dirfd(dir)) continue;
-    if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&addr), &len) != 0 ||
+    if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&addr), &len) !=
+            0 ||
         addr.sin_family != AF_INET || ntohs(addr.sin_port) != port_)
       continue;
     found++;
@@ -182,8 +184,8 @@ TEST(TcpServerListenTest, PortInUseOrBadAddressFails) {
   EXPECT_FALSE(foreign.Listen(&selector));
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{
-                "Cannot listen for the console on ``127.0.0.1:" + std::to_string(port) +
-                    "'': Address already in use",
+                "Cannot listen for the console on ``127.0.0.1:" +
+                    std::to_string(port) + "'': Address already in use",
                 "Cannot listen for the TCP server on ``192.0.2.1:0'': "
                 "Cannot assign requested address"}));
 }
@@ -197,7 +199,8 @@ class DescriptorsExhausted {
     getrlimit(RLIMIT_NOFILE, &saved_);
     int highest = 0;
     DIR *dir = opendir("/proc/self/fd");
-    while (struct dirent *e = readdir(dir)) highest = std::max(highest, atoi(e->d_name));
+    while (struct dirent *e = readdir(dir))
+      highest = std::max(highest, atoi(e->d_name));
     closedir(dir);
     struct rlimit low = saved_;
     low.rlim_cur = static_cast<rlim_t>(highest) + 1;
@@ -224,7 +227,8 @@ bool ConnectTo(int fd, int port) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0;
+  return connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) ==
+         0;
 }
 
 // The real monotonic clock, moved forward by hand.

@@ -2,8 +2,8 @@
 # build needs are present.  As root, missing packages are installed; otherwise
 # the exact install line is printed and the script stops.
 HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps file"
-# What only the tests need beside: the package checker.
-HOVANTRA_TEST_PACKAGES="lintian"
+# What only the tests need beside: the package checker and the layout check.
+HOVANTRA_TEST_PACKAGES="lintian clang-format"
 
 ensure_packages() {
   local missing=()

@@ -103,9 +103,7 @@ Outcome WriteAndHandOver(const ScriptVariable &work,
 
 }  // namespace
 
-void SetSmsClock(SmsClock clock) {
-  clock_source = clock ? clock : SystemClock;
-}
+void SetSmsClock(SmsClock clock) { clock_source = clock ? clock : SystemClock; }
 
 void ResetSmsSend() {
   clock_source = SystemClock;

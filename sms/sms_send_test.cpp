@@ -1,11 +1,10 @@
 #include "sms/sms_send.h"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <csignal>
-
-#include <gtest/gtest.h>
 
 #include "sms/sms_message.h"
 #include "sms/spool_test_support.h"
@@ -46,7 +45,8 @@ TEST_F(SmsSendTest, SendsPreparedMessageWithAllItsHeaders) {
   m.SetHeader("Attempt", "2");
   m.AppendBody(std::string("a\0b", 3));
   EXPECT_EQ(sms_send_message(m), 1);
-  EXPECT_EQ(Get("out", OutName(123)), std::string("To: +7\nAttempt: 2\n\na\0b", 22));
+  EXPECT_EQ(Get("out", OutName(123)),
+            std::string("To: +7\nAttempt: 2\n\na\0b", 22));
   EXPECT_EQ(log_.Lines().back(),
             "Sending sms " + OutName(123) + " to [+7]: [a?b]");
 }
@@ -54,8 +54,9 @@ TEST_F(SmsSendTest, SendsPreparedMessageWithAllItsHeaders) {
 TEST_F(SmsSendTest, UnwritableComposingDirectoryIsReported) {
   rmdir(Dir("comp").c_str());
   EXPECT_EQ(sms_send("+1", "t"), 0);
-  EXPECT_EQ(log_.Lines().back(), "Couldn't open ``" + Path("comp", OutName(123)) +
-                                     "'' for writing: No such file or directory");
+  EXPECT_EQ(log_.Lines().back(),
+            "Couldn't open ``" + Path("comp", OutName(123)) +
+                "'' for writing: No such file or directory");
   EXPECT_TRUE(List("out").empty());
 }
 
@@ -89,9 +90,9 @@ TEST_F(SmsSendTest, ShortWriteNeverReachesTheGateway) {
   EXPECT_EQ(sent, 0);
   EXPECT_TRUE(List("out").empty());
   EXPECT_TRUE(List("comp").empty());
-  EXPECT_EQ(log_.Lines().back(), "Couldn't write ``" +
-                                     Path("comp", OutName(123)) +
-                                     "'': File too large");
+  EXPECT_EQ(
+      log_.Lines().back(),
+      "Couldn't write ``" + Path("comp", OutName(123)) + "'': File too large");
 }
 
 TEST_F(SmsSendTest, DefaultDirectoriesApplyWithoutSmsSection) {
@@ -103,9 +104,9 @@ TEST_F(SmsSendTest, DefaultDirectoriesApplyWithoutSmsSection) {
   // expected to be writable by the test).
   if (access("/var/hovantra/sms", F_OK) == 0) GTEST_SKIP();
   EXPECT_EQ(sms_send("+1", "t"), 0);
-  EXPECT_EQ(log_.Lines().back(), "Couldn't open ``/var/hovantra/sms/" +
-                                     OutName(123) +
-                                     "'' for writing: No such file or directory");
+  EXPECT_EQ(log_.Lines().back(),
+            "Couldn't open ``/var/hovantra/sms/" + OutName(123) +
+                "'' for writing: No such file or directory");
 }
 
 // A name already used in outgoing (the gateway has not yet taken the file)
@@ -128,7 +129,8 @@ long RoundSecond() { return 1700000000; }  // time mod 1000 is 0
 
 TEST_F(SmsSendTest, SecondMessageInARoundSecondGetsItsOwnName) {
   SetSmsClock(RoundSecond);
-  std::string base = "HOVANTRA_OUTG." + std::to_string(getpid()) + ".1700000000.";
+  std::string base =
+      "HOVANTRA_OUTG." + std::to_string(getpid()) + ".1700000000.";
   EXPECT_EQ(sms_send("+1", "first"), 1);
   EXPECT_EQ(sms_send("+2", "second"), 1);
   EXPECT_EQ(List("out"), (Lines{base + "0", base + "1"}));

@@ -47,8 +47,10 @@ void HandleReceived(const std::string &path, SmsCommandHandler handler) {
   }
   ScriptVariable sender = message.GetHeader("From");
   if (sender.IsAbsent()) {
-    LogMessage("SMS %s contained no From: field, will process as from "
-               "hostile world", path.c_str());
+    LogMessage(
+        "SMS %s contained no From: field, will process as from "
+        "hostile world",
+        path.c_str());
     sender = "";
   }
   ScriptVariable text = SmsCommandText(message);
@@ -58,7 +60,8 @@ void HandleReceived(const std::string &path, SmsCommandHandler handler) {
   // Anybody can write any From: the caller text that means a trusted line
   // is never taken from a phone.  Such a sender is as untrusted as one
   // without From, and the reply still goes to the sender.
-  ScriptVariable caller = sender == kTrustedCaller ? ScriptVariable("") : sender;
+  ScriptVariable caller =
+      sender == kTrustedCaller ? ScriptVariable("") : sender;
   ScriptVariable response;
   if (handler(caller, text, response) == 2) {
     if (!sms_send(sender, response)) LogMessage("Couldn't respond, sorry...");
@@ -121,8 +124,8 @@ void ScanDirectory(const ScriptVariable &dir, const ScriptVariable &composing,
     }
     std::string work = composing.Str() + "/" + name;
     if (rename(from.c_str(), work.c_str()) != 0) {
-      LogMessage("Couldn't rename ``%s'' to ``%s'', ignoring: %s",
-                 from.c_str(), work.c_str(), strerror(errno));
+      LogMessage("Couldn't rename ``%s'' to ``%s'', ignoring: %s", from.c_str(),
+                 work.c_str(), strerror(errno));
       continue;
     }
     handle(work, command_handler);

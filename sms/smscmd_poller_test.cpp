@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "sms/sms_message.h"
-#include "sms/spool_test_support.h"
 #include "sms/sms_text.h"
+#include "sms/spool_test_support.h"
 
 namespace {
 
@@ -46,7 +46,11 @@ TEST(SmsText, Ucs2PairsHighByteFirst) {
   EXPECT_EQ(DecodeSmsBody(std::string("\x00\x09", 2), true), " ");
   // A last odd byte is dropped; a zero high byte with a control low byte
   // is not printable.
-  EXPECT_EQ(DecodeSmsBody(std::string("\x00" "a\x00\x01\x00", 5), true), "a?");
+  EXPECT_EQ(DecodeSmsBody(std::string("\x00"
+                                      "a\x00\x01\x00",
+                                      5),
+                          true),
+            "a?");
   EXPECT_EQ(DecodeSmsBody(std::string("\x00\x7f\x00\x0d", 4), true), "? ");
 }
 
@@ -105,8 +109,10 @@ TEST_F(SmscmdPollerTest, RepliesOnlyWhenAskedTo) {
   Scan();
   EXPECT_TRUE(List("out").empty());
 
-  Put("in", "GSM1.000002", "From: +100\nAlphabet: UCS2\n\n" +
-                               std::string("\x00h\x00" "e\x00l\x00p", 8));
+  Put("in", "GSM1.000002",
+      "From: +100\nAlphabet: UCS2\n\n" + std::string("\x00h\x00"
+                                                     "e\x00l\x00p",
+                                                     8));
   reply_code = 2;
   Scan();
   ASSERT_EQ(calls.size(), 2u);
@@ -156,7 +162,8 @@ TEST_F(SmscmdPollerTest, SenderNamedTrustedIsAnUntrustedCaller) {
   std::sort(sent.begin(), sent.end());
   EXPECT_EQ(sent, (Lines{"To: Trusted\n\nre: status",
                          "To: trusted\n\nre: &m secret arm"}));
-  EXPECT_TRUE(log_.Contains("Message from [trusted] contained: ``&m *** arm''"));
+  EXPECT_TRUE(
+      log_.Contains("Message from [trusted] contained: ``&m *** arm''"));
 }
 
 TEST_F(SmscmdPollerTest, LoggedHeadersShowControlBytesAsHex) {
@@ -164,9 +171,11 @@ TEST_F(SmscmdPollerTest, LoggedHeadersShowControlBytesAsHex) {
   Put("failed", "HOVANTRA_OUTG.9.9.9",
       "To: +2\x07\nFail_reason: bad\rnews\n\nx");
   Scan();
-  EXPECT_TRUE(log_.Contains("Message from [+1\\x1b[2J\\x0d] contained: ``status''"));
-  EXPECT_TRUE(log_.Contains("Found failed sms [" + Path("comp", "HOVANTRA_OUTG.9.9.9") +
-                            "], to +2\\x07, date unknown, reason bad\\x0dnews, att. 1"));
+  EXPECT_TRUE(
+      log_.Contains("Message from [+1\\x1b[2J\\x0d] contained: ``status''"));
+  EXPECT_TRUE(log_.Contains(
+      "Found failed sms [" + Path("comp", "HOVANTRA_OUTG.9.9.9") +
+      "], to +2\\x07, date unknown, reason bad\\x0dnews, att. 1"));
 }
 
 TEST_F(SmscmdPollerTest, FailedMessagesAreResentWithTheirAttemptCount) {
@@ -189,11 +198,11 @@ TEST_F(SmscmdPollerTest, FailedMessagesAreResentWithTheirAttemptCount) {
                          "To: +200\nAttempt: 6\n\nfifth",
                          "To: +400\nAttempt: 2\n\nbad count"}));
 
-  EXPECT_EQ(List("done"),
-            (Lines{"HOVANTRA_OUTG.1.2.3", "HOVANTRA_OUTG.1.2.4",
-                   "HOVANTRA_OUTG.1.2.5", "HOVANTRA_OUTG.1.2.6",
-                   "HOVANTRA_OUTG.1.2.7"}));
-  EXPECT_EQ(Get("done", "HOVANTRA_OUTG.1.2.5"), "To: +300\nAttempt: 6\n\nsixth");
+  EXPECT_EQ(List("done"), (Lines{"HOVANTRA_OUTG.1.2.3", "HOVANTRA_OUTG.1.2.4",
+                                 "HOVANTRA_OUTG.1.2.5", "HOVANTRA_OUTG.1.2.6",
+                                 "HOVANTRA_OUTG.1.2.7"}));
+  EXPECT_EQ(Get("done", "HOVANTRA_OUTG.1.2.5"),
+            "To: +300\nAttempt: 6\n\nsixth");
   EXPECT_EQ(List("failed"), (Lines{"HOVANTRA_OUTG.1.2.8",
                                    "HOVANTRA_OUTG.1.2.8.LOCK", "OTHER.1.2.9"}));
   EXPECT_TRUE(List("comp").empty());
@@ -229,10 +238,9 @@ TEST_F(SmscmdPollerTest, RenameFailuresLeaveFilesWhereTheyAre) {
   // Handled once, then left in composing with a warning.
   EXPECT_EQ(calls.size(), 1u);
   EXPECT_TRUE(Exists("comp", "GSM1.stays1"));
-  EXPECT_TRUE(log_.Contains("Warning: couldn't rename ``" +
-                            Path("comp", "GSM1.stays1") + "'' to ``" +
-                            Path("done", "GSM1.stays1") +
-                            "'', ignoring: No such file or directory"));
+  EXPECT_TRUE(log_.Contains(
+      "Warning: couldn't rename ``" + Path("comp", "GSM1.stays1") + "'' to ``" +
+      Path("done", "GSM1.stays1") + "'', ignoring: No such file or directory"));
 
   Put("in", "GSM1.stays2", "From: +1\n\nnot yet");
   unlink(Path("comp", "GSM1.stays1").c_str());
@@ -273,7 +281,8 @@ TEST_F(SmscmdPollerTest, ExpiryScansAndRearms) {
   EXPECT_EQ(calls.size(), 1u);
   long sec, usec;
   OVKCurrentTime(&sec, &usec);
-  long due = (poller.ExpirySec() - sec) * 1000000 + (poller.ExpiryUsec() - usec);
+  long due =
+      (poller.ExpirySec() - sec) * 1000000 + (poller.ExpiryUsec() - usec);
   EXPECT_GT(due, 1400000);
   EXPECT_LE(due, 1500000);
 }

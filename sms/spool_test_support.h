@@ -4,10 +4,9 @@
 #define HOVANTRA_SMS_SPOOL_TEST_SUPPORT_H
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
@@ -35,11 +34,10 @@ class SpoolTest : public testing::Test {
 
   // Loads a configuration with the five spool directories and extra lines.
   void LoadSpoolConfig(const std::string &extra) {
-    std::string ini = "[sms]\nincoming = " + Dir("in") +
-                      "\noutgoing = " + Dir("out") +
-                      "\ncomposing = " + Dir("comp") +
-                      "\nproceeded = " + Dir("done") +
-                      "\nfailed = " + Dir("failed") + "\n" + extra;
+    std::string ini =
+        "[sms]\nincoming = " + Dir("in") + "\noutgoing = " + Dir("out") +
+        "\ncomposing = " + Dir("comp") + "\nproceeded = " + Dir("done") +
+        "\nfailed = " + Dir("failed") + "\n" + extra;
     log_.Dir().Write("hovantra.ini", ini);
     ASSERT_TRUE(LoadConfiguration(log_.Dir().File("hovantra.ini")));
   }

@@ -1,20 +1,18 @@
 #include "subst/substitution.h"
 
-#include "core/process_state.h"
-
 #include <string>
 
-void ScriptSubstitution::AddVariable(Var *v) {
-  vars_.emplace_back(v);
-}
+#include "core/process_state.h"
+
+void ScriptSubstitution::AddVariable(Var *v) { vars_.emplace_back(v); }
 
 ScriptVariable ScriptSubstitution::Process(const ScriptVariable &text) {
   return ProcessWith(text, nullptr);
 }
 
 ScriptVariable ScriptSubstitution::Process(const ScriptVariable &text,
-                                           const ScriptVector &words,
-                                           int start, int count) {
+                                           const ScriptVector &words, int start,
+                                           int count) {
   ScriptSubstitutionArgv argv(words, start, count);
   return ProcessWith(text, &argv);
 }
@@ -42,7 +40,7 @@ ScriptVariable ScriptSubstitution::ProcessWith(const ScriptVariable &text,
     }
     size_t end = i + 1;
     while (end < n && in[end] != delimiter_ && in[end] != '\n') end++;
-    if (end >= n) break;  // unterminated: the rest is dropped
+    if (end >= n) break;    // unterminated: the rest is dropped
     if (in[end] == '\n') {  // a reference never spans lines
       i = end + 1;
       continue;

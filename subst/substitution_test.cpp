@@ -104,8 +104,7 @@ TEST_F(SubstitutionTest, ArgumentsAreAskedBeforeEngineVariables) {
 TEST_F(SubstitutionTest, Dictionary) {
   ScriptVector none;
   ScriptVector pairs = {"newstate", "security.armed", "t", "20", "t", "99"};
-  EXPECT_EQ(engine.ProcessDict("%newstate%/%1%/%*%/%t%/%sysname%", none,
-                               pairs),
+  EXPECT_EQ(engine.ProcessDict("%newstate%/%1%/%*%/%t%/%sysname%", none, pairs),
             "security.armed///20/box");
 }
 

@@ -4,8 +4,7 @@
 
 #include "subst/substitution.h"
 
-ScriptVariable ScriptSubstitutionSingleName::Lookup(const char *name,
-                                                    int len) {
+ScriptVariable ScriptSubstitutionSingleName::Lookup(const char *name, int len) {
   if (static_cast<size_t>(len) != name_.Length() ||
       memcmp(name, name_.c_str(), len) != 0) {
     return ScriptVariable::Absent();

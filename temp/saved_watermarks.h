@@ -9,6 +9,7 @@
 // Key "wmark_%d" of section TempSensor <sensor>.
 void SaveWatermark(const ScriptVariable &sensor, int index,
                    const ScriptVariable &zone);
-ScriptVariable LoadWatermark(const ScriptVariable &sensor, int index);  // "undef"
+ScriptVariable LoadWatermark(const ScriptVariable &sensor,
+                             int index);  // "undef"
 
 #endif

@@ -1,9 +1,9 @@
-#include "temp/saved_watermarks.h"
 #include "temp/temp_sensor.h"
 
 #include "core/event_sink.h"
 #include "core/log.h"
 #include "subst/substitution.h"
+#include "temp/saved_watermarks.h"
 
 uint64_t TempSensor::IdNumber() const {
   uint64_t id = 0;

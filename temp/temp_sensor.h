@@ -14,8 +14,8 @@ const int kNoTemperature = -1000;
 
 struct TempSensor {
   ScriptVariable name;
-  unsigned char rom_id[8] = {0};  // in the order the board reports them
-  bool report = false;            // read from the configuration, unused
+  unsigned char rom_id[8] = {0};          // in the order the board reports them
+  bool report = false;                    // read from the configuration, unused
   std::unique_ptr<Watermark> watermarks;  // reverse order of their lines
   int last_t = kNoTemperature;
   std::unique_ptr<TempSensor> next;

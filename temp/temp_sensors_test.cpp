@@ -1,4 +1,3 @@
-#include "temp/saved_watermarks.h"
 #include "temp/temp_sensors.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include "core/log_test_support.h"
 #include "core/process_state.h"
 #include "subst/substitution.h"
+#include "temp/saved_watermarks.h"
 
 typedef std::vector<std::string> Lines;
 
@@ -57,7 +57,8 @@ class TempSensorsTest : public ::testing::Test {
   // sensors and forgets the log.
   void StartBoiler(const std::string &line, const std::string &zone) {
     std::string state;
-    if (!zone.empty()) state = "[TempSensor boiler]\n\nwmark_1 = " + zone + "\n";
+    if (!zone.empty())
+      state = "[TempSensor boiler]\n\nwmark_1 = " + zone + "\n";
     Configure(std::string(kBoilerSection) + "watermarks = " + line + "\n",
               state);
     temp_sensors_start();
@@ -283,10 +284,11 @@ TEST_F(TempSensorsTest, FirstCommitRaisesOnlyNonEmptyStartTexts) {
 }
 
 TEST_F(TempSensorsTest, RaisedTextsSeeTheDictionary) {
-  Configure(std::string(kBoilerSection) +
-                "watermarks = 18:20:cold:%%name%% %%id%% %%last_t%% %%t%% %%1%%\n"
-                "+18:20:cold:\n",
-            "[TempSensor boiler]\n\nwmark_1 = low\nwmark_2 = low\n");
+  Configure(
+      std::string(kBoilerSection) +
+          "watermarks = 18:20:cold:%%name%% %%id%% %%last_t%% %%t%% %%1%%\n"
+          "+18:20:cold:\n",
+      "[TempSensor boiler]\n\nwmark_1 = low\nwmark_2 = low\n");
   temp_sensors_start();
   Feed(18);
   Feed(21);
@@ -303,8 +305,7 @@ TEST_F(TempSensorsTest, RestartRestoresZonesAndRaisesStartOnce) {
                 "watermarks = 18:20:cold:warm:2:sl:"
                 "up %%name%% %%last_t%% %%t%%\n",
             "[TempSensor boiler]\n\nwmark_1 = HIGH\n");
-  EXPECT_TRUE(
-      log_.Contains("watermark boiler:18:20 will start in high state"));
+  EXPECT_TRUE(log_.Contains("watermark boiler:18:20 will start in high state"));
   log_.Clear();
   temp_sensors_start();
   EXPECT_EQ(log_.Lines(),
@@ -335,7 +336,8 @@ TEST_F(TempSensorsTest, IndexCountsEveryLineAfterALeadingEmptyOne) {
                 "+10:30:c:d:1\n",
             "[TempSensor boiler]\n\nwmark_1 = low\nwmark_4 = Middle\n"
             "wmark_2 = high\n");
-  EXPECT_TRUE(log_.Contains("watermark boiler:10:30 will start in middle state"));
+  EXPECT_TRUE(
+      log_.Contains("watermark boiler:10:30 will start in middle state"));
   EXPECT_TRUE(log_.Contains("watermark boiler:18:20 will start in low state"));
   temp_sensors_start();
   EXPECT_TRUE(Events().empty());
@@ -350,8 +352,7 @@ TEST_F(TempSensorsTest, UnknownStoredZoneStaysUndefined) {
   Configure(std::string(kBoilerSection) + "watermarks = 18:20:a:b:0:sl:sh\n",
             "[TempSensor boiler]\n\nwmark_1 = warmish\n");
   EXPECT_EQ(log_.Lines(),
-            (Lines{"Total 1 temp. sensor entries found",
-                   "Temp. sensor: boiler",
+            (Lines{"Total 1 temp. sensor entries found", "Temp. sensor: boiler",
                    "  +watermark: 18:20:a:b:0:sl:sh"}));
   temp_sensors_start();
   EXPECT_TRUE(Events().empty());

@@ -24,13 +24,15 @@ const char kHelp[] =
     "Boards\n"
     "  list                        one line per board\n"
     "  add NAME SERIAL [VERSION]   a current board, plugged in; SERIAL is the\n"
-    "                              serial number text (e.g. 1:1:1a2b, the last\n"
+    "                              serial number text (e.g. 1:1:1a2b, the "
+    "last\n"
     "                              group being the board id) or \"none\";\n"
     "                              VERSION defaults to 4000001\n"
     "  legacy NAME SERIAL          a board with the legacy product string\n"
     "  remove NAME\n"
     "  show NAME                   everything the board holds\n"
-    "  plug NAME | unplug NAME     a plugged-in board gets a new bus identity:\n"
+    "  plug NAME | unplug NAME     a plugged-in board gets a new bus "
+    "identity:\n"
     "                              handles opened before are dead\n"
     "  set NAME FIELD VALUE...     change one field:\n"
     "      version N               firmware (>= 2120203: 1-Wire, >= 4000000:\n"
@@ -49,11 +51,13 @@ const char kHelp[] =
     "  close NAME INPUT            close contact INPUT (0..7)\n"
     "  open NAME INPUT             open it\n"
     "  pulse NAME INPUT [COUNT]    COUNT short closings (default 1) that end\n"
-    "                              where they started, all before the next poll\n"
+    "                              where they started, all before the next "
+    "poll\n"
     "  garbage NAME INPUT VALUE    the next counter report gives VALUE\n"
     "\n"
     "1-Wire sensors (ROM: 16 hex digits in the order the board reports them)\n"
-    "  sensor NAME ROM RAW         add or change a sensor with a raw reading in\n"
+    "  sensor NAME ROM RAW         add or change a sensor with a raw reading "
+    "in\n"
     "                              1/16 degree (decimal or 0x...; 0x8000 and\n"
     "                              0x7fff are the board's no-reading values)\n"
     "  temp NAME ROM DEGREES       the same in degrees\n"
@@ -103,7 +107,8 @@ bool YesNo(const std::string &s, bool *v) {
 
 std::string Join(const std::vector<std::string> &args, size_t from) {
   std::string s;
-  for (size_t i = from; i < args.size(); i++) s += (i > from ? " " : "") + args[i];
+  for (size_t i = from; i < args.size(); i++)
+    s += (i > from ? " " : "") + args[i];
   return s;
 }
 
@@ -226,20 +231,27 @@ std::string Change(SimBoard *b, const std::vector<std::string> &a) {
     b->short_reads = b->failed_writes = b->timeouts = 0;
     b->stall_report = -1;
   } else if (cmd == "fault" && n == 4) {
-    if (!Number(a[3], 10, &v) || v < -1 || v > 1000000) return "bad count " + a[3];
+    if (!Number(a[3], 10, &v) || v < -1 || v > 1000000)
+      return "bad count " + a[3];
     int count = static_cast<int>(v);
-    if (a[2] == "short-reads") b->short_reads = count;
-    else if (a[2] == "failed-writes") b->failed_writes = count;
-    else if (a[2] == "timeouts") b->timeouts = count;
-    else if (a[2] == "stall") b->stall_report = count;
-    else return "unknown fault " + a[2];
+    if (a[2] == "short-reads")
+      b->short_reads = count;
+    else if (a[2] == "failed-writes")
+      b->failed_writes = count;
+    else if (a[2] == "timeouts")
+      b->timeouts = count;
+    else if (a[2] == "stall")
+      b->stall_report = count;
+    else
+      return "unknown fault " + a[2];
   } else if (cmd == "clear-commands" && n == 2) {
     b->commands.clear();
   } else if (cmd == "set" && n >= 4) {
     const std::string &field = a[2];
     std::string value = Join(a, 3);
     if (field == "version") {
-      if (!Number(value, 10, &v) || v < 0 || v > 0xFFFFFFFFL) return "bad version";
+      if (!Number(value, 10, &v) || v < 0 || v > 0xFFFFFFFFL)
+        return "bad version";
       b->version = static_cast<uint32_t>(v);
     } else if (field == "inputs") {
       if (!Number(value, 16, &v) || v < 0 || v > 0xFF) return "bad input byte";
@@ -258,7 +270,8 @@ std::string Change(SimBoard *b, const std::vector<std::string> &a) {
       b->open_fails = yes;
     } else if (field == "endless" && YesNo(value, &yes)) {
       b->onewire_endless = yes;
-    } else if (field == "layout" && Number(value, 10, &v) && v >= 0 && v < 256) {
+    } else if (field == "layout" && Number(value, 10, &v) && v >= 0 &&
+               v < 256) {
       b->onewire_layout = static_cast<int>(v);
     } else {
       return "bad field or value: " + field + " " + value;

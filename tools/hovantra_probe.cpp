@@ -53,9 +53,10 @@ void PrintSensors(BoardHandle *h, uint32_t id, int *sensor_count) {
 void PrintBoard(const FoundBoard &b, int *sensor_count) {
   unsigned id = static_cast<unsigned>(b.serial[2]);
   if (b.handle == nullptr || b.serial[2] < 0) {
-    printf("# A board with %s: its firmware is too old for hovantra "
-           "(upgrade it)\n\n",
-           b.serial[2] < 0 ? "no serial number" : "an old serial number");
+    printf(
+        "# A board with %s: its firmware is too old for hovantra "
+        "(upgrade it)\n\n",
+        b.serial[2] < 0 ? "no serial number" : "an old serial number");
     return;
   }
   int first = -1, last = -1;
@@ -76,8 +77,7 @@ void PrintBoard(const FoundBoard &b, int *sensor_count) {
     printf("# inputs %d to %d\n", first, last);
   else
     printf("# input range unknown: %s\n", ErrorOf(b.handle));
-  if (!have_status)
-    printf("# line states unknown: %s\n", ErrorOf(b.handle));
+  if (!have_status) printf("# line states unknown: %s\n", ErrorOf(b.handle));
   printf("[device %x]\n", id);
   // Status bits 8 to 15 carry either an input or an output line, as the
   // board's input configuration says.
@@ -88,15 +88,19 @@ void PrintBoard(const FoundBoard &b, int *sensor_count) {
     if (bit >= board_input_bit(first_in) && bit <= board_input_bit(last_in))
       continue;
     printf("# output:%d = NAME    (now %s)\n", line,
-           !have_status ? "unknown" : (word >> bit) & 1 ? "on" : "off");
+           !have_status        ? "unknown"
+           : (word >> bit) & 1 ? "on"
+                               : "off");
   }
   if (last_in >= first_in)
-    printf("# Inputs, and the events raised when a contact closes and "
-           "opens:\n");
+    printf(
+        "# Inputs, and the events raised when a contact closes and "
+        "opens:\n");
   for (int k = first_in; k <= last_in; k++) {
     printf("# input:%d = NAME    (contact now %s)\n", k,
-           !have_status ? "unknown"
-           : (word >> board_input_bit(k)) & 1 ? "closed" : "open");
+           !have_status                       ? "unknown"
+           : (word >> board_input_bit(k)) & 1 ? "closed"
+                                              : "open");
     printf("# input_on:%d = EVENT\n# input_off:%d = EVENT\n", k, k);
   }
   if (b.version >= kBoardOnewireVersion) {
@@ -111,9 +115,10 @@ void PrintBoard(const FoundBoard &b, int *sensor_count) {
 
 int main(int argc, char **argv) {
   if (argc > 1) {
-    fprintf(stderr, "usage: hovantra-probe\n"
-                    "Prints the device and temp_sensor sections for the "
-                    "boards found.\n");
+    fprintf(stderr,
+            "usage: hovantra-probe\n"
+            "Prints the device and temp_sensor sections for the "
+            "boards found.\n");
     return strcmp(argv[1], "-h") == 0 ? 0 : 2;
   }
   board_init();
@@ -121,9 +126,10 @@ int main(int argc, char **argv) {
   FoundBoard *list = board_find(0);
   for (FoundBoard *b = list; b != nullptr; b = b->next) boards.push_back(b);
   if (boards.empty()) {
-    fprintf(stderr, "hovantra-probe: no boards found (is one plugged in, and "
-                    "may this user open it? the udev rule gives the hovantra "
-                    "group access)\n");
+    fprintf(stderr,
+            "hovantra-probe: no boards found (is one plugged in, and "
+            "may this user open it? the udev rule gives the hovantra "
+            "group access)\n");
     board_free_list(list);
     return 1;
   }

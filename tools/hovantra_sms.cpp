@@ -67,10 +67,15 @@ std::string EncodeUcs2(const std::string &text) {
   };
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2
-                : (c >> 3) == 30 ? 3 : -1;
-    unsigned code = extra == 0 ? c : extra == 1 ? c & 0x1f
-                    : extra == 2 ? c & 0x0f : c & 0x07;
+    int extra = c < 0x80         ? 0
+                : (c >> 5) == 6  ? 1
+                : (c >> 4) == 14 ? 2
+                : (c >> 3) == 30 ? 3
+                                 : -1;
+    unsigned code = extra == 0   ? c
+                    : extra == 1 ? c & 0x1f
+                    : extra == 2 ? c & 0x0f
+                                 : c & 0x07;
     bool ok = extra >= 0 && i + extra < text.size();
     for (int k = 1; ok && k <= extra; k++) {
       unsigned char d = static_cast<unsigned char>(text[i + k]);
@@ -165,7 +170,8 @@ int Deliver(const Dirs &dirs, std::vector<std::string> args) {
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (int tries = 0; tries < 100; tries++) {
     std::string name = "GSM1.";
-    for (int i = 0; i < 6; i++) name += kChars[KernelRandom31() % (sizeof kChars - 1)];
+    for (int i = 0; i < 6; i++)
+      name += kChars[KernelRandom31() % (sizeof kChars - 1)];
     std::string path = dirs.incoming + "/" + name;
     if (access(path.c_str(), F_OK) == 0) continue;
     if (locked) {
@@ -265,12 +271,26 @@ int main(int argc, char **argv) {
   int opt;
   while ((opt = getopt(argc, argv, "+c:i:o:F:s:h")) != -1) {
     switch (opt) {
-      case 'c': config = optarg; break;
-      case 'i': incoming = optarg; have_in = true; break;
-      case 'o': outgoing = optarg; have_out = true; break;
-      case 'F': failed = optarg; have_failed = true; break;
-      case 's': sent = optarg; break;
-      default: return Usage();
+      case 'c':
+        config = optarg;
+        break;
+      case 'i':
+        incoming = optarg;
+        have_in = true;
+        break;
+      case 'o':
+        outgoing = optarg;
+        have_out = true;
+        break;
+      case 'F':
+        failed = optarg;
+        have_failed = true;
+        break;
+      case 's':
+        sent = optarg;
+        break;
+      default:
+        return Usage();
     }
   }
   if (optind >= argc) return Usage();

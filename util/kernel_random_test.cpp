@@ -1,7 +1,6 @@
 #include "util/kernel_random.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/random.h>
 
 #include <cerrno>

@@ -1,17 +1,18 @@
 #include "util/script_set.h"
 
-static const int kSizes[] = {
-    17,      37,      67,       131,      257,      521,      1031,
-    2053,    4099,    8209,     16411,    32771,    65537,    131101,
-    262147,  524309,  1048583,  2097169,  4194319,  8388617,  16777259,
-    33554467, 67108879, 134217757};
+static const int kSizes[] = {17,       37,       67,       131,      257,
+                             521,      1031,     2053,     4099,     8209,
+                             16411,    32771,    65537,    131101,   262147,
+                             524309,   1048583,  2097169,  4194319,  8388617,
+                             16777259, 33554467, 67108879, 134217757};
 static const int kInitialSize = 11;
 
 uint32_t ScriptSet::Hash(const ScriptVariable &key) {
   uint32_t h = 7;
   const std::string &s = key.Str();
   for (size_t i = 0; i < s.size(); i++) {
-    uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(s[i])));
+    uint32_t c = static_cast<uint32_t>(
+        static_cast<int32_t>(static_cast<signed char>(s[i])));
     h ^= c << ((i % 4) * 8);
   }
   return (h ^ 0x12fade34u) * 0x9c406bb5u;

@@ -32,7 +32,8 @@ TEST(ScriptSet, IterationFollowsSlotsOfTheHash) {
   uint32_t h = 7u ^ 'a' ^ ('b' << 8);
   EXPECT_EQ(ScriptSet::Hash("ab"), (h ^ 0x12fade34u) * 0x9c406bb5u);
   // Characters take their sign: 0xE9 widens to 0xFFFFFFE9.
-  EXPECT_EQ(ScriptSet::Hash("\xe9"), ((7u ^ 0xFFFFFFE9u) ^ 0x12fade34u) * 0x9c406bb5u);
+  EXPECT_EQ(ScriptSet::Hash("\xe9"),
+            ((7u ^ 0xFFFFFFE9u) ^ 0x12fade34u) * 0x9c406bb5u);
 }
 
 TEST(ScriptSet, RemovalKeepsProbeChainsIntact) {
@@ -44,7 +45,8 @@ TEST(ScriptSet, RemovalKeepsProbeChainsIntact) {
     EXPECT_TRUE(s.Remove(ScriptFormat("key%d", victim)));
     EXPECT_FALSE(s.Remove(ScriptFormat("key%d", victim)));
     for (int i = 0; i < 40; i++)
-      EXPECT_EQ(s.Contains(ScriptFormat("key%d", i)), i != victim) << victim << " " << i;
+      EXPECT_EQ(s.Contains(ScriptFormat("key%d", i)), i != victim)
+          << victim << " " << i;
     EXPECT_EQ(s.Count(), 39);
   }
 }
@@ -59,7 +61,8 @@ TEST(ScriptSet, AbsentKeysAreRefused) {
 
 TEST(ScriptMap, ValuesFollowTheirKeys) {
   ScriptMap m;
-  for (int i = 0; i < 100; i++) m.Set(ScriptFormat("m%d", i), ScriptFormat("v%d", i));
+  for (int i = 0; i < 100; i++)
+    m.Set(ScriptFormat("m%d", i), ScriptFormat("v%d", i));
   for (int i = 0; i < 100; i += 3) m.Remove(ScriptFormat("m%d", i));
   for (int i = 0; i < 100; i++) {
     ScriptVariable v = m.Get(ScriptFormat("m%d", i));

@@ -60,9 +60,8 @@ bool ScriptVariable::GetLongLong(long long &value, int radix) const {
 }
 
 bool ScriptVariable::GetDouble(double &value) const {
-  return Convert(*this, value, [](const char *s, char **e) {
-    return strtod(s, e);
-  });
+  return Convert(*this, value,
+                 [](const char *s, char **e) { return strtod(s, e); });
 }
 
 long ScriptVariable::GetLong(int radix) const {
@@ -102,13 +101,15 @@ ScriptVariable &ScriptVariable::Trim(const char *set) {
 
 ScriptVariable &ScriptVariable::Toupper() {
   absent_ = false;
-  for (char &c : text_) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  for (char &c : text_)
+    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   return *this;
 }
 
 ScriptVariable &ScriptVariable::Tolower() {
   absent_ = false;
-  for (char &c : text_) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  for (char &c : text_)
+    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return *this;
 }
 

@@ -26,8 +26,8 @@ class ScriptVariable {
         : std::runtime_error("bad number: " + text) {}
   };
 
-  ScriptVariable() = default;            // the empty text
-  ScriptVariable(const char *s);         // NOLINT: nullptr gives absent
+  ScriptVariable() = default;     // the empty text
+  ScriptVariable(const char *s);  // NOLINT: nullptr gives absent
   ScriptVariable(const char *s, size_t len);
   ScriptVariable(const std::string &s);  // NOLINT
   ScriptVariable(std::string &&s);       // NOLINT
@@ -47,9 +47,9 @@ class ScriptVariable {
   bool GetInt(int &value, int radix = 10) const;  // 32-bit range checked
   bool GetLongLong(long long &value, int radix = 10) const;
   bool GetDouble(double &value) const;
-  long GetLong(int radix = 10) const;             // throws BadNumber
-  long long GetLongLong(int radix = 10) const;    // throws BadNumber
-  double GetDouble() const;                       // throws BadNumber
+  long GetLong(int radix = 10) const;           // throws BadNumber
+  long long GetLongLong(int radix = 10) const;  // throws BadNumber
+  double GetDouble() const;                     // throws BadNumber
 
   // Byte-wise comparison, bytes unsigned, like strcmp; 0 when either side
   // is absent.

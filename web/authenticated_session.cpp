@@ -1,7 +1,7 @@
 #include "web/authenticated_session.h"
 
-#include "web/web_connection.h"
 #include "web/page_serving.h"
+#include "web/web_connection.h"
 #include "web/web_server.h"
 
 LongWebSession::LongWebSession(WebServer *server)

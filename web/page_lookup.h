@@ -5,7 +5,7 @@
 #include "util/script_variable.h"
 
 struct WebPage {
-  ScriptVariable type;      // "page", "command" or "file"
+  ScriptVariable type;  // "page", "command" or "file"
   bool is_public = false;
   ScriptVariable content;   // template of a page or command page
   ScriptVariable response;  // template after a posted command

@@ -125,7 +125,9 @@ static void ServeCommand(HttpServerSession *session,
   if (posted.Length() > 0 && IsCrossSitePost(request)) {
     LogMessage("webserver: command post for [%s] from another site refused",
                LogSafe(session->Path()).c_str());
-    session->SendError(403, "Forbidden", "Commands are accepted from this site's own pages only", true);
+    session->SendError(403, "Forbidden",
+                       "Commands are accepted from this site's own pages only",
+                       true);
     return;
   }
   session->SetStatus(200, "OK");

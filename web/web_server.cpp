@@ -2,8 +2,8 @@
 
 #include "config/configuration.h"
 #include "core/process_state.h"
-#include "web/web_connection.h"
 #include "web/authenticated_session.h"
+#include "web/web_connection.h"
 
 static WebServer *g_web_server = nullptr;
 

@@ -45,7 +45,8 @@ class WebServerTest : public ::testing::Test {
  protected:
   ~WebServerTest() override { ResetProcessState(); }
 
-  void Start(const std::string &pages, const std::string &webserver_extra = "") {
+  void Start(const std::string &pages,
+             const std::string &webserver_extra = "") {
     std::string config = kBase;
     config.insert(config.find("[command"), webserver_extra);
     log_.Dir().Write("web.ini", config + pages);
@@ -76,7 +77,8 @@ class WebServerTest : public ::testing::Test {
                     const std::string &path) {
     std::smatch m;
     std::string challenge = Ask("GET", path);
-    if (!std::regex_search(challenge, m, std::regex("nonce=\"([0-9a-f]{32})\"")))
+    if (!std::regex_search(challenge, m,
+                           std::regex("nonce=\"([0-9a-f]{32})\"")))
       return "no challenge: " + challenge;
     std::string nonce = m[1].str();
     std::string ha1 = MD5hex(ScriptVariable(user + ":house:" + password)).Str();
@@ -126,7 +128,8 @@ TEST_F(WebServerTest, WithoutPagesEverythingIsNotFound) {
 
   answer = Ask("HEAD", "/");
   EXPECT_EQ("HTTP/1.1 405 Method Not Allowed", Status(answer));
-  EXPECT_EQ(0u, answer.find("HTTP/1.1 405 Method Not Allowed\r\nAllow: GET\r\nDate: "));
+  EXPECT_EQ(0u, answer.find(
+                    "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET\r\nDate: "));
   EXPECT_FALSE(log_.Contains("webserver: request for [/] method HEAD"));
 
   EXPECT_EQ("HTTP/1.1 405 Method Not Allowed", Status(Ask("OPTIONS", "*")));
@@ -140,19 +143,24 @@ TEST_F(WebServerTest, NotFoundPageIsAnExpandedTemplate) {
 }
 
 TEST_F(WebServerTest, PublicPageIsExpanded) {
-  Start("[webpage /status]\ntype = page\npublic = YES\ncontent = System: %sysname%\n"
-        "[webpage /plain]\ntype = page\npublic = yes\nmimetype = text/plain\n"
-        "content = 100%%\n");
+  Start(
+      "[webpage /status]\ntype = page\npublic = YES\ncontent = System: "
+      "%sysname%\n"
+      "[webpage /plain]\ntype = page\npublic = yes\nmimetype = text/plain\n"
+      "content = 100%%\n");
   EXPECT_EQ(Ok("System: testbox"), Ask("GET", "/status"));
   EXPECT_EQ(Ok("100%", "text/plain"), Ask("post", "/plain?x=1"));
   EXPECT_EQ(0, CountLog("ZZZ in HandleProtected"));
 }
 
 TEST_F(WebServerTest, CommandPageRunsThePostedCommand) {
-  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
-        "content = <form>%cmdresponse%</form>\nresponse = Result: %cmdresponse%\n"
-        "[webpage /last]\ntype = page\npublic = yes\ncontent = last: %cmdresponse%\n"
-        "[webpage /same]\ntype = command\npublic = yes\ncontent = C[%cmdresponse%]\n");
+  Start(
+      "[webpage /ctrl]\ntype = command\npublic = yes\n"
+      "content = <form>%cmdresponse%</form>\nresponse = Result: %cmdresponse%\n"
+      "[webpage /last]\ntype = page\npublic = yes\ncontent = last: "
+      "%cmdresponse%\n"
+      "[webpage /same]\ntype = command\npublic = yes\ncontent = "
+      "C[%cmdresponse%]\n");
   EXPECT_EQ(Ok("<form></form>"), Ask("GET", "/ctrl"));
   EXPECT_EQ(Ok("Result: all quiet"), Ask("POST", "/ctrl", "command=status"));
   EXPECT_EQ(Ok("last: all quiet"), Ask("GET", "/last"));
@@ -162,15 +170,20 @@ TEST_F(WebServerTest, CommandPageRunsThePostedCommand) {
 }
 
 TEST_F(WebServerTest, CommandPostsFromAnotherSiteAreRefused) {
-  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
-        "content = form\nresponse = Result: %cmdresponse%\n");
-  std::string foreign = Ask("POST", "/ctrl", "command=status",
-                            "Host: 127.0.0.1:7281\r\nOrigin: http://evil.example\r\n");
+  Start(
+      "[webpage /ctrl]\ntype = command\npublic = yes\n"
+      "content = form\nresponse = Result: %cmdresponse%\n");
+  std::string foreign =
+      Ask("POST", "/ctrl", "command=status",
+          "Host: 127.0.0.1:7281\r\nOrigin: http://evil.example\r\n");
   EXPECT_EQ(0u, foreign.find("HTTP/1.1 403 Forbidden\r\n")) << foreign;
-  EXPECT_EQ(1, CountLog("webserver: command post for [/ctrl] from another site refused"));
+  EXPECT_EQ(
+      1, CountLog(
+             "webserver: command post for [/ctrl] from another site refused"));
   EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
-  std::string referer = Ask("POST", "/ctrl", "command=status",
-                            "Host: house:80\r\nReferer: http://other:80/ctrl\r\n");
+  std::string referer =
+      Ask("POST", "/ctrl", "command=status",
+          "Host: house:80\r\nReferer: http://other:80/ctrl\r\n");
   EXPECT_EQ(0u, referer.find("HTTP/1.1 403 Forbidden\r\n"));
   // The site's own pages, and clients that name no origin, are served.
   EXPECT_EQ(Ok("Result: all quiet"),
@@ -181,48 +194,59 @@ TEST_F(WebServerTest, CommandPostsFromAnotherSiteAreRefused) {
                 "Host: house\r\nReferer: http://house/ctrl?x\r\n"));
   EXPECT_EQ(Ok("Result: all quiet"), Ask("POST", "/ctrl", "command=status"));
   // A GET of the form is never refused.
-  EXPECT_EQ(Ok("form"), Ask("GET", "/ctrl", "", "Host: a\r\nOrigin: http://b\r\n"));
+  EXPECT_EQ(Ok("form"),
+            Ask("GET", "/ctrl", "", "Host: a\r\nOrigin: http://b\r\n"));
 }
 
 TEST_F(WebServerTest, SandboxedAndFetchMarkedCrossSitePostsAreRefused) {
-  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
-        "content = form\nresponse = Result: %cmdresponse%\n");
+  Start(
+      "[webpage /ctrl]\ntype = command\npublic = yes\n"
+      "content = form\nresponse = Result: %cmdresponse%\n");
   auto refused = [&](const std::string &headers) {
     return Status(Ask("POST", "/ctrl", "command=status", headers)) ==
            "HTTP/1.1 403 Forbidden";
   };
   // A sandboxed frame or data: page with its Referer suppressed.
   EXPECT_TRUE(refused("Host: house\r\nOrigin: null\r\n"));
-  EXPECT_TRUE(refused("Host: house\r\nOrigin: null\r\nReferer: http://house/ctrl\r\n"));
+  EXPECT_TRUE(
+      refused("Host: house\r\nOrigin: null\r\nReferer: http://house/ctrl\r\n"));
   EXPECT_TRUE(refused("Host: house\r\nSec-Fetch-Site: cross-site\r\n"));
   EXPECT_TRUE(refused("Host: house\r\nSec-Fetch-Site: same-site\r\n"));
-  EXPECT_TRUE(refused("Host: house\r\nSec-Fetch-Site: cross-site\r\n"
-                      "Origin: http://house\r\n"));
+  EXPECT_TRUE(
+      refused("Host: house\r\nSec-Fetch-Site: cross-site\r\n"
+              "Origin: http://house\r\n"));
   EXPECT_TRUE(refused("Sec-Fetch-Site: \r\n"));
-  EXPECT_EQ(6, CountLog("webserver: command post for [/ctrl] from another site refused"));
+  EXPECT_EQ(
+      6, CountLog(
+             "webserver: command post for [/ctrl] from another site refused"));
   EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
   // The site's own form, and a link typed by the user, are served.
-  EXPECT_FALSE(refused("Host: house\r\nSec-Fetch-Site: same-origin\r\n"
-                       "Origin: http://house\r\n"));
+  EXPECT_FALSE(
+      refused("Host: house\r\nSec-Fetch-Site: same-origin\r\n"
+              "Origin: http://house\r\n"));
   EXPECT_FALSE(refused("Host: house\r\nSec-Fetch-Site: none\r\n"));
   EXPECT_FALSE(refused("Host: house\r\nSec-Fetch-Site: same-origin \r\n"));
   EXPECT_EQ(3, CountLog("Processing command status(4:)/-1..."));
 }
 
 TEST_F(WebServerTest, PostedFormEndsAtItsFirstZeroByte) {
-  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
-        "content = form\nresponse = [%cmdresponse%]\n");
-  EXPECT_EQ(Ok("[]"), Ask("POST", "/ctrl", std::string("x=1\0&command=status", 19)));
+  Start(
+      "[webpage /ctrl]\ntype = command\npublic = yes\n"
+      "content = form\nresponse = [%cmdresponse%]\n");
+  EXPECT_EQ(Ok("[]"),
+            Ask("POST", "/ctrl", std::string("x=1\0&command=status", 19)));
   EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
-  EXPECT_EQ(Ok("[all quiet]"),
-            Ask("POST", "/ctrl", std::string("command=status\0&command=arm", 27)));
+  EXPECT_EQ(
+      Ok("[all quiet]"),
+      Ask("POST", "/ctrl", std::string("command=status\0&command=arm", 27)));
 }
 
 TEST_F(WebServerTest, LoggedPathShowsControlBytesAsHex) {
   Start("");
   Ask("GET", "/x%0aConsole:%20connection%1b[2J");
-  EXPECT_TRUE(log_.Contains(
-      "webserver: request for [/x\\x0aConsole: connection\\x1b[2J] method GET"));
+  EXPECT_TRUE(
+      log_.Contains("webserver: request for [/x\\x0aConsole: "
+                    "connection\\x1b[2J] method GET"));
   for (const std::string &line : log_.RawLines())
     EXPECT_NE(0u, line.find("Console")) << "forged: " << line;
 }
@@ -230,8 +254,9 @@ TEST_F(WebServerTest, LoggedPathShowsControlBytesAsHex) {
 TEST(FormCommandLine, CommandFieldOrNumberedFields) {
   EXPECT_EQ("arm now ", FormCommandLine(ParseForm("cmd0=arm&cmd1=now")).Str());
   EXPECT_EQ("a x ", FormCommandLine(ParseForm("cmd1=x&cmd0=a&cmd3=y")).Str());
-  EXPECT_EQ("status",
-            FormCommandLine(ParseForm("cmd0=arm&command=status&command=x")).Str());
+  EXPECT_EQ(
+      "status",
+      FormCommandLine(ParseForm("cmd0=arm&command=status&command=x")).Str());
   EXPECT_EQ("", FormCommandLine(ParseForm("other=1")).Str());
 }
 
@@ -253,14 +278,15 @@ TEST_F(WebServerTest, ProtectedPageAuthenticatesEachUser) {
 }
 
 TEST_F(WebServerTest, AliasesAndBrokenDefinitions) {
-  Start("[webpage /]\nalias_for = /home\n"
-        "[webpage /home]\ntype = page\npublic = yes\ncontent = at home\n"
-        "[webpage /ping]\nalias_for = /pong\n"
-        "[webpage /pong]\nalias_for = /ping\n"
-        "[webpage /odd]\ntype = Page\npublic = yes\ncontent = x\n"
-        "[webpage /empty]\ntype = command\npublic = yes\n"
-        "[webpage /nofile]\ntype = file\npublic = yes\n"
-        "[webpage /untyped]\npublic = yes\ncontent = x\n");
+  Start(
+      "[webpage /]\nalias_for = /home\n"
+      "[webpage /home]\ntype = page\npublic = yes\ncontent = at home\n"
+      "[webpage /ping]\nalias_for = /pong\n"
+      "[webpage /pong]\nalias_for = /ping\n"
+      "[webpage /odd]\ntype = Page\npublic = yes\ncontent = x\n"
+      "[webpage /empty]\ntype = command\npublic = yes\n"
+      "[webpage /nofile]\ntype = file\npublic = yes\n"
+      "[webpage /untyped]\npublic = yes\ncontent = x\n");
   EXPECT_EQ(Ok("at home"), Ask("GET", "/"));
 
   EXPECT_EQ("HTTP/1.1 404 Not found", Status(Ask("GET", "/ping")));
@@ -276,26 +302,31 @@ TEST_F(WebServerTest, AliasesAndBrokenDefinitions) {
 
   log_.Clear();
   EXPECT_EQ("HTTP/1.1 404 Not found", Status(Ask("GET", "/untyped")));
-  EXPECT_EQ(std::vector<std::string>(
-                {"webserver: request for [/untyped] method GET",
-                 "webserver: not found, aborting session"}),
-            log_.Lines());
+  EXPECT_EQ(
+      std::vector<std::string>({"webserver: request for [/untyped] method GET",
+                                "webserver: not found, aborting session"}),
+      log_.Lines());
 }
 
 TEST_F(WebServerTest, FilePages) {
-  log_.Dir().Write("logo.bin", std::string("\x89PNG\0\r\n", 7) + std::string(3000, 'z'));
+  log_.Dir().Write("logo.bin",
+                   std::string("\x89PNG\0\r\n", 7) + std::string(3000, 'z'));
   std::string file = log_.Dir().File("logo.bin");
   std::string missing = log_.Dir().File("missing.css");
-  Start("[webpage /logo]\ntype = file\npublic = yes\nmimetype = image/png\npath = " +
-        file + "\n[webpage /gone]\ntype = file\npublic = yes\npath = " + missing +
-        "\n[webpage /dir]\ntype = file\npublic = yes\npath = " + log_.Dir().Path() + "\n");
+  Start(
+      "[webpage /logo]\ntype = file\npublic = yes\nmimetype = image/png\npath "
+      "= " +
+      file + "\n[webpage /gone]\ntype = file\npublic = yes\npath = " + missing +
+      "\n[webpage /dir]\ntype = file\npublic = yes\npath = " +
+      log_.Dir().Path() + "\n");
   EXPECT_EQ(Ok(log_.Dir().Read("logo.bin"), "image/png"), Ask("GET", "/logo"));
 
   std::string answer = Ask("GET", "/gone");
   EXPECT_EQ("HTTP/1.1 500 Server configuration error", Status(answer));
   EXPECT_TRUE(log_.Contains("webserv: couldn't open " + missing +
                             " (to send for page /gone)"));
-  EXPECT_TRUE(log_.Contains("webserv: " + missing + ": No such file or directory"));
+  EXPECT_TRUE(
+      log_.Contains("webserv: " + missing + ": No such file or directory"));
 
   answer = Ask("GET", "/dir");
   EXPECT_EQ("HTTP/1.1 500 Server configuration error", Status(answer));
@@ -308,8 +339,10 @@ TEST_F(WebServerTest, HtmlFragments) {
   EXPECT_EQ(Ok("[]"), Ask("GET", "/p"));
   StopWebServer();
 
-  Start("[webpage /p]\ntype = page\npublic = yes\ncontent = [%html:x%|%html:menu%]\n",
-        "html = <b>%sysname%</b>\nhtml:menu = <ul>%html:item%</ul>\n");
+  Start(
+      "[webpage /p]\ntype = page\npublic = yes\ncontent = "
+      "[%html:x%|%html:menu%]\n",
+      "html = <b>%sysname%</b>\nhtml:menu = <ul>%html:item%</ul>\n");
   EXPECT_EQ(Ok("[<b>testbox</b>|<ul><b>testbox</b></ul>]"), Ask("GET", "/p"));
 }
 
@@ -319,20 +352,25 @@ TEST_F(WebServerTest, SelfIncludingFragmentStops) {
   std::string body = Body(Ask("GET", "/p"));
   // Once the bound is hit the rest of the page gets no more fragments.
   EXPECT_EQ("<" + std::string(WebSubVar::kMaxNesting, 'a') + ">", body);
-  EXPECT_EQ(1, CountLog("conf. error: html fragment ``loop'' nested too deeply"));
+  EXPECT_EQ(1,
+            CountLog("conf. error: html fragment ``loop'' nested too deeply"));
   // The next page starts with a fresh bound.
   Ask("GET", "/p");
-  EXPECT_EQ(2, CountLog("conf. error: html fragment ``loop'' nested too deeply"));
+  EXPECT_EQ(2,
+            CountLog("conf. error: html fragment ``loop'' nested too deeply"));
 }
 
 TEST_F(WebServerTest, RestartDropsConnectionsAndWebSessions) {
-  Start("[webpage /x]\ntype = page\npublic = yes\ncontent = one\n"
-        "[webpage /secret]\ntype = page\ncontent = two\n");
-  EXPECT_EQ("HTTP/1.1 401 Authorization Required", Status(Ask("GET", "/secret")));
+  Start(
+      "[webpage /x]\ntype = page\npublic = yes\ncontent = one\n"
+      "[webpage /secret]\ntype = page\ncontent = two\n");
+  EXPECT_EQ("HTTP/1.1 401 Authorization Required",
+            Status(Ask("GET", "/secret")));
   EXPECT_EQ(1, TheWebServer()->LiveSessions());
   TestPeer idle;
   ASSERT_TRUE(idle.Connect(port_));
-  ASSERT_TRUE(loop_.RunUntil([&] { return TheWebServer()->SessionCount() == 1; }));
+  ASSERT_TRUE(
+      loop_.RunUntil([&] { return TheWebServer()->SessionCount() == 1; }));
 
   StartWebServer(&selector_);
   ASSERT_NE(nullptr, TheWebServer());

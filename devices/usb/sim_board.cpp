@@ -235,17 +235,28 @@ bool SimBoardParse(const std::string &text, SimBoard *b, std::string *err) {
       if (key == "levels") b->levels = static_cast<unsigned>(v);
     } else {
       ok = ParseLong(rest, 10, &v);
-      if (key == "generation") b->generation = static_cast<unsigned>(v);
-      else if (key == "version") b->version = static_cast<uint32_t>(v);
-      else if (key == "onewire_layout") b->onewire_layout = static_cast<int>(v);
-      else if (key == "onewire_cursor") b->onewire_cursor = static_cast<int>(v);
-      else if (key == "short_reads") b->short_reads = static_cast<int>(v);
-      else if (key == "failed_writes") b->failed_writes = static_cast<int>(v);
-      else if (key == "timeouts") b->timeouts = static_cast<int>(v);
-      else if (key == "stall_report") b->stall_report = static_cast<int>(v);
-      else if (key == "reads") b->reads = v;
-      else if (key == "writes") b->writes = v;
-      else ok = false;
+      if (key == "generation")
+        b->generation = static_cast<unsigned>(v);
+      else if (key == "version")
+        b->version = static_cast<uint32_t>(v);
+      else if (key == "onewire_layout")
+        b->onewire_layout = static_cast<int>(v);
+      else if (key == "onewire_cursor")
+        b->onewire_cursor = static_cast<int>(v);
+      else if (key == "short_reads")
+        b->short_reads = static_cast<int>(v);
+      else if (key == "failed_writes")
+        b->failed_writes = static_cast<int>(v);
+      else if (key == "timeouts")
+        b->timeouts = static_cast<int>(v);
+      else if (key == "stall_report")
+        b->stall_report = static_cast<int>(v);
+      else if (key == "reads")
+        b->reads = v;
+      else if (key == "writes")
+        b->writes = v;
+      else
+        ok = false;
     }
     if (!ok) {
       *err = "line " + std::to_string(number) + ": bad entry: " + line;

@@ -101,8 +101,7 @@ bool SimBoardRemove(const std::string &dir, const std::string &name);
 
 // Text form of a board (the file contents) and back.
 std::string SimBoardFormat(const SimBoard &board);
-bool SimBoardParse(const std::string &text, SimBoard *board,
-                   std::string *err);
+bool SimBoardParse(const std::string &text, SimBoard *board, std::string *err);
 
 // The status word (report 3) as the board computes it from its terminals.
 unsigned SimBoardStatusWord(const SimBoard &board);
@@ -117,8 +116,7 @@ void SimBoardPulse(SimBoard *board, int input, int count);
 // The board's side of a GET_REPORT / SET_REPORT (the faults above are
 // applied by the caller).  Results as from the USB stack: the byte count,
 // or a negative errno.
-int SimBoardGetReport(SimBoard *board, int report, unsigned char *buf,
-                      int len);
+int SimBoardGetReport(SimBoard *board, int report, unsigned char *buf, int len);
 int SimBoardSetReport(SimBoard *board, int report, const unsigned char *buf,
                       int len);
 

@@ -93,7 +93,9 @@ int SimFindDevices() {
   return number;
 }
 
-struct usb_bus *SimGetBusses() { return g_bus_ready ? &g_bus : nullptr; }
+struct usb_bus *SimGetBusses() {
+  return g_bus_ready ? &g_bus : nullptr;
+}
 
 // Loads the board behind an open handle; -ENODEV when it has been unplugged
 // (or unplugged and plugged again) since the handle was opened.
@@ -152,8 +154,8 @@ int SimGetString(usb_dev_handle *dev, int index, char *buf, size_t buflen) {
   return static_cast<int>(n);
 }
 
-int SimControlMsg(usb_dev_handle *dev, int requesttype, int request,
-                  int value, int index, char *bytes, int size, int timeout) {
+int SimControlMsg(usb_dev_handle *dev, int requesttype, int request, int value,
+                  int index, char *bytes, int size, int timeout) {
   (void)timeout;
   const SimHandle *h = reinterpret_cast<SimHandle *>(dev);
   SimLock lock(g_dir);
@@ -201,10 +203,10 @@ int SimInterruptRead(usb_dev_handle *, int, char *, int, int) {
 }
 
 const UsbSeam kSimSeam = {
-    SimInit,      SimFindBusses,       SimFindDevices, SimGetBusses,
-    SimOpen,      SimClose,            SimGetString,   SimControlMsg,
-    SimStrerror,  SimDetach,           SimSetConfiguration,
-    SimClaim,     SimInterruptRead,    true,
+    SimInit,          SimFindBusses, SimFindDevices,      SimGetBusses,
+    SimOpen,          SimClose,      SimGetString,        SimControlMsg,
+    SimStrerror,      SimDetach,     SimSetConfiguration, SimClaim,
+    SimInterruptRead, true,
 };
 
 }  // namespace

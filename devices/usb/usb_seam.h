@@ -21,8 +21,7 @@ struct UsbSeam {
   int (*get_string_simple)(usb_dev_handle *dev, int index, char *buf,
                            size_t buflen);
   int (*control_msg)(usb_dev_handle *dev, int requesttype, int request,
-                     int value, int index, char *bytes, int size,
-                     int timeout);
+                     int value, int index, char *bytes, int size, int timeout);
   char *(*strerror)();
   // Only the board's claim and interrupt-read operations use these; the
   // system itself never calls them.

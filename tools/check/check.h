@@ -31,7 +31,8 @@ struct CheckContext {
   bool notifications_used = false;
 
   // The value as the daemon reads it ("" when missing).
-  std::string Value(const ConfigIndex::Section &s, const std::string &key) const;
+  std::string Value(const ConfigIndex::Section &s,
+                    const std::string &key) const;
   int Line(const ConfigIndex::Section &s, const std::string &key) const;
   // "type name key" as findings name a key ("console greeting" for the
   // single-instance sections).

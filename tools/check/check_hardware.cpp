@@ -14,8 +14,8 @@ void CheckYesNo(CheckContext &c, const ConfigIndex::Section &s,
   ScriptVariable v(value);
   v.Trim(" \t\n\r").Tolower();
   if (!v.IsEmpty() && v != "yes" && v != "no")
-    c.findings.Warning(k.line, CheckContext::Where(s, k.name) + " = " +
-                                   value + " counts as no");
+    c.findings.Warning(k.line, CheckContext::Where(s, k.name) + " = " + value +
+                                   " counts as no");
 }
 
 void CheckDevice(CheckContext &c, const ConfigIndex::Section &s,
@@ -60,7 +60,8 @@ void CheckSensor(CheckContext &c, const ConfigIndex::Section &s) {
   std::vector<std::string> marks = ValueLines(c.Value(s, "watermarks"));
   for (size_t i = 0; i < marks.size(); i++) {
     c.log.Take();
-    std::unique_ptr<Watermark> w = ParseWatermark(marks[i], static_cast<int>(i + 1));
+    std::unique_ptr<Watermark> w =
+        ParseWatermark(marks[i], static_cast<int>(i + 1));
     std::string said = c.log.TakeText();
     if (!w) {
       c.findings.Error(line, where + " watermark " + marks[i] + ": " + said);
@@ -81,9 +82,9 @@ void CheckLineReferences(CheckContext &c) {
         if (ref.compare(0, 5, "temp:") == 0) {
           std::string sensor = ref.substr(5);
           if (!sensor.empty() && !c.index.Find("temp_sensor", sensor.c_str()))
-            c.findings.Warning(k.line, CheckContext::Where(s, k.name) +
-                                           " shows sensor " + sensor +
-                                           ", which has no [temp_sensor] section");
+            c.findings.Warning(
+                k.line, CheckContext::Where(s, k.name) + " shows sensor " +
+                            sensor + ", which has no [temp_sensor] section");
           continue;
         }
         if (ref.compare(0, 5, "line:") != 0) continue;

@@ -28,13 +28,16 @@ void CheckQualifier(CheckContext &c, const ConfigIndex::Section &s,
   std::string where = CheckContext::Where(s, k.name);
   switch (kind) {
     case kPlain:
-      c.findings.Warning(k.line, where + ": " + base +
-                                     " is never qualified; this key is not read");
+      c.findings.Warning(
+          k.line,
+          where + ": " + base + " is never qualified; this key is not read");
       return;
     case kGreeting:
       if (qualifier != "trusted" && qualifier != "untrusted")
-        c.findings.Warning(k.line, where + ": greeting is read only as "
-                                           "greeting:trusted or greeting:untrusted");
+        c.findings.Warning(k.line,
+                           where +
+                               ": greeting is read only as "
+                               "greeting:trusted or greeting:untrusted");
       return;
     case kOutputLine:
       if (!IsLineNumber(qualifier, 12))
@@ -67,11 +70,10 @@ void CheckKeys(CheckContext &c) {
         std::string nearest = NearestName(base, KnownKeys(s.type));
         if (!nearest.empty() && k.name.find(':') != std::string::npos)
           nearest += ":" + qualifier;
-        c.findings.Warning(k.line, "unknown key in [" + s.type + "]: " +
-                                       k.name +
-                                       (nearest.empty() ? ""
-                                                        : ": did you mean " +
-                                                              nearest + "?"));
+        c.findings.Warning(
+            k.line,
+            "unknown key in [" + s.type + "]: " + k.name +
+                (nearest.empty() ? "" : ": did you mean " + nearest + "?"));
         continue;
       }
       if (k.name.find(':') != std::string::npos)

@@ -29,9 +29,10 @@ void CheckState(CheckContext &c, const ConfigIndex::Section &s) {
                                             " sets the lamp, but no [device] "
                                             "section defines the output ^lamp");
   if (config.sound_mode != 0 && !c.outputs.count("^sound"))
-    c.findings.Error(c.Line(s, "sound"), where +
-                                             " sets the sound, but no [device] "
-                                             "section defines the output ^sound");
+    c.findings.Error(c.Line(s, "sound"),
+                     where +
+                         " sets the sound, but no [device] "
+                         "section defines the output ^sound");
   if (!config.transit_target.IsEmpty())
     RequireState(c, config.transit_target.Str(), c.Line(s, "transit"),
                  where + " transit");
@@ -42,8 +43,8 @@ void CheckState(CheckContext &c, const ConfigIndex::Section &s) {
     RequireState(c, config.unready.Str(), c.Line(s, "unready"),
                  where + " unready");
   if (!config.notification.IsEmpty())
-    RequireNotification(c, config.notification.Str(),
-                        c.Line(s, "notification"), where);
+    RequireNotification(c, config.notification.Str(), c.Line(s, "notification"),
+                        where);
 }
 
 // One line of an event's transit value.
@@ -83,11 +84,12 @@ void CheckEvent(CheckContext &c, const ConfigIndex::Section &s) {
     std::string where = "event " + s.name + " " + k.name;
     if (k.name.find(':') != std::string::npos &&
         !MachineHasState(c, machine, qualifier))
-      c.findings.Warning(k.line, where + ": " +
-                                     (machine.empty() ? std::string("the default machine")
-                                                      : "machine " + machine) +
-                                     " has no state " + qualifier +
-                                     ", so this key is never read");
+      c.findings.Warning(
+          k.line, where + ": " +
+                      (machine.empty() ? std::string("the default machine")
+                                       : "machine " + machine) +
+                      " has no state " + qualifier +
+                      ", so this key is never read");
     std::string value = c.Value(s, k.name);
     if (base == "transit") {
       for (const std::string &rule : ValueLines(value))
@@ -107,8 +109,9 @@ void CheckCommand(CheckContext &c, const ConfigIndex::Section &s) {
   std::string where = "command " + s.name;
   for (char ch : s.name) {
     if (isupper(static_cast<unsigned char>(ch))) {
-      c.findings.Warning(s.line, where + " is never found: commands are "
-                                         "looked up in lower case");
+      c.findings.Warning(s.line, where +
+                                     " is never found: commands are "
+                                     "looked up in lower case");
       return;
     }
   }
@@ -129,8 +132,9 @@ void CheckCommand(CheckContext &c, const ConfigIndex::Section &s) {
                            ", which has no section");
   }
   if (r.kind == kUnknownCommand && alias.empty())
-    c.findings.Warning(s.line, where + " has no action, event or response: "
-                                       "it answers \"Unknown cmd\"");
+    c.findings.Warning(s.line, where +
+                                   " has no action, event or response: "
+                                   "it answers \"Unknown cmd\"");
   ScriptVariable args = CommandKey(s.name, "args");
   long n;
   if (!args.IsEmpty() && !args.GetLong(n))
@@ -180,9 +184,8 @@ void CheckVariableReferences(CheckContext &c) {
         std::string name = ref.substr(1);
         if (!VariableEnabled(name))
           c.findings.Warning(k.line, CheckContext::Where(s, k.name) +
-                                         " reads %" + ref +
-                                         "%, but variable " + name +
-                                         " is not enabled");
+                                         " reads %" + ref + "%, but variable " +
+                                         name + " is not enabled");
       }
     }
   }
@@ -199,12 +202,18 @@ void CheckMachines(CheckContext &c) {
                    "general defaultstate");
   }
   for (const ConfigIndex::Section &s : c.index.Sections()) {
-    if (s.type == "state") CheckState(c, s);
-    else if (s.type == "event") CheckEvent(c, s);
-    else if (s.type == "command") CheckCommand(c, s);
-    else if (s.type == "notification") CheckNotification(c, s);
-    else if (s.type == "phone") CheckPhone(c, s);
-    else if (s.type == "variable") CheckVariable(c, s);
+    if (s.type == "state")
+      CheckState(c, s);
+    else if (s.type == "event")
+      CheckEvent(c, s);
+    else if (s.type == "command")
+      CheckCommand(c, s);
+    else if (s.type == "notification")
+      CheckNotification(c, s);
+    else if (s.type == "phone")
+      CheckPhone(c, s);
+    else if (s.type == "variable")
+      CheckVariable(c, s);
   }
   CheckVariableReferences(c);
 }

@@ -5,8 +5,8 @@
 
 TEST(NearestName, MisspellingsFindTheirKeyAndStrangersNothing) {
   std::vector<std::string> console = KnownKeys("console");
-  EXPECT_EQ(NearestName("prot", console), "port");        // swapped letters
-  EXPECT_EQ(NearestName("timout", console), "timeout");   // one left out
+  EXPECT_EQ(NearestName("prot", console), "port");       // swapped letters
+  EXPECT_EQ(NearestName("timout", console), "timeout");  // one left out
   EXPECT_EQ(NearestName("greetings", console), "greeting");
   EXPECT_EQ(NearestName("colour", console), "");
   // A short word is not "near" everything of its length.

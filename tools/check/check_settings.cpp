@@ -32,16 +32,15 @@ void CheckPort(CheckContext &c, const char *type, const ScriptVariable &ip,
                long port) {
   const ConfigIndex::Section *s = c.index.Find(type, nullptr);
   int line = s ? c.Line(*s, "port") : 0;
-  std::string where = std::string(type) + " " + ip.Str() + ":" +
-                      std::to_string(port);
+  std::string where =
+      std::string(type) + " " + ip.Str() + ":" + std::to_string(port);
   if (port < 0 || port > 65535) {
     c.findings.Error(line, where + ": no such port");
     return;
   }
   in_addr_t address = inet_addr(ip.c_str());
   if (address == INADDR_NONE && ip != "255.255.255.255") {
-    c.findings.Error(s ? c.Line(*s, "ip") : 0,
-                     where + ": not an IPv4 address");
+    c.findings.Error(s ? c.Line(*s, "ip") : 0, where + ": not an IPv4 address");
     return;
   }
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -56,17 +55,17 @@ void CheckPort(CheckContext &c, const char *type, const ScriptVariable &ip,
   if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 ||
       listen(fd, 1) != 0) {
     int error = errno;
-    c.findings.Error(line, where + ": cannot listen: " + strerror(error) +
-                               (error == EADDRINUSE
-                                    ? " (another program, or hovantra "
-                                      "already running)"
-                                    : ""));
+    c.findings.Error(
+        line, where + ": cannot listen: " + strerror(error) +
+                  (error == EADDRINUSE ? " (another program, or hovantra "
+                                         "already running)"
+                                       : ""));
   }
   close(fd);
 }
 
-void CheckDirectory(CheckContext &c, const char *key,
-                    const ScriptVariable &dir, const char *use) {
+void CheckDirectory(CheckContext &c, const char *key, const ScriptVariable &dir,
+                    const char *use) {
   if (dir.IsEmpty()) return;
   const ConfigIndex::Section *s = c.index.Find("sms", nullptr);
   int line = s ? c.Line(*s, key) : 0;
@@ -76,8 +75,8 @@ void CheckDirectory(CheckContext &c, const char *key,
                                  dir.Str() + " does not exist; " + use);
   else if (access(dir.c_str(), W_OK | X_OK) != 0)
     c.findings.Warning(line, "sms " + std::string(key) + " directory " +
-                                 dir.Str() + " is not writable for this user; " +
-                                 use);
+                                 dir.Str() +
+                                 " is not writable for this user; " + use);
 }
 
 }  // namespace

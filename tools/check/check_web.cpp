@@ -22,16 +22,16 @@ void CheckPage(CheckContext &c, const ConfigIndex::Section &s) {
   WebPage page;
   if (!LookupPage(s.name, &page)) {
     std::string said = c.log.TakeText();
-    c.findings.Error(s.line, where + " answers 404: " +
-                                 (said.empty() ? "its alias leads to no page"
-                                               : said));
+    c.findings.Error(s.line,
+                     where + " answers 404: " +
+                         (said.empty() ? "its alias leads to no page" : said));
     return;
   }
   if (page.type == "file" && access(page.path.c_str(), R_OK) != 0) {
     int error = errno;
-    c.findings.Error(c.Line(s, "path"), where + " answers 500: " +
-                                            page.path.Str() + ": " +
-                                            strerror(error));
+    c.findings.Error(
+        c.Line(s, "path"),
+        where + " answers 500: " + page.path.Str() + ": " + strerror(error));
   }
 }
 
@@ -42,9 +42,11 @@ void CheckFragments(CheckContext &c) {
       for (const std::string &ref : References(c.Value(s, k.name))) {
         if (ref.size() <= 5 || ref.compare(0, 5, "html:") != 0) continue;
         if (!WebserverHtml(ref.substr(5)).IsEmpty()) continue;
-        c.findings.Warning(k.line, CheckContext::Where(s, k.name) +
-                                       " uses %" + ref + "%, but webserver has "
-                                       "no " + ref + " (it shows nothing)");
+        c.findings.Warning(k.line, CheckContext::Where(s, k.name) + " uses %" +
+                                       ref +
+                                       "%, but webserver has "
+                                       "no " +
+                                       ref + " (it shows nothing)");
       }
     }
   }

@@ -9,8 +9,8 @@
 
 LogCapture::LogCapture() {
   const char *tmp = getenv("TMPDIR");
-  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") +
-                     "/hovantra-check-XXXXXX";
+  std::string path =
+      std::string(tmp && *tmp ? tmp : "/tmp") + "/hovantra-check-XXXXXX";
   fd_ = mkstemp(&path[0]);
   if (fd_ < 0) return;
   OpenLogFile(path.c_str());

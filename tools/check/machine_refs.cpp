@@ -35,11 +35,11 @@ void RequireNotification(CheckContext &c, const std::string &reference,
   }
   ScriptVariable phones = NotificationPhones(name);
   if (SplitWords(phones).empty())
-    c.findings.Error(line, where + " sends notification " + name +
-                               ", which has no phones");
+    c.findings.Error(
+        line, where + " sends notification " + name + ", which has no phones");
   if (NotificationMessage(name).IsEmpty())
-    c.findings.Error(line, where + " sends notification " + name +
-                               ", which has no message");
+    c.findings.Error(
+        line, where + " sends notification " + name + ", which has no message");
 }
 
 void RequireOutput(CheckContext &c, const std::string &name, int line,
@@ -57,7 +57,8 @@ void CheckActions(CheckContext &c, const std::string &value, int line,
     ScriptVariable verb = words[0];
     verb.Toupper();
     std::string arg = words.size() > 1 ? words[1].Str() : "";
-    if (verb.HasPrefix("@LN") && (verb.Length() == 4 || Substituted(verb.Str()))) {
+    if (verb.HasPrefix("@LN") &&
+        (verb.Length() == 4 || Substituted(verb.Str()))) {
       if (verb.Length() == 4 && verb[3] != '+' && verb[3] != '-') {
         c.findings.Error(line, where + ": unknown action " + action);
         continue;

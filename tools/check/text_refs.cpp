@@ -10,7 +10,8 @@ std::vector<std::string> References(const std::string &text) {
     if (open == std::string::npos) break;
     size_t close = text.find('%', open + 1);
     if (close == std::string::npos) break;
-    if (close > open + 1) refs.push_back(text.substr(open + 1, close - open - 1));
+    if (close > open + 1)
+      refs.push_back(text.substr(open + 1, close - open - 1));
     pos = close + 1;
   }
   return refs;
