@@ -19,7 +19,7 @@ std::string Printable(const std::string &text) {
       shown += "\\n";
     } else if (ch < 0x20 || ch == 0x7f) {
       char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", ch);
+      snprintf(hex, sizeof hex, "\\x%02x", ch);
       shown += hex;
     } else {
       shown += static_cast<char>(ch);
