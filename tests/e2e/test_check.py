@@ -129,7 +129,7 @@ alias_for = nothere
 message = ALARM
 [webpage /]
 type = page
-content = %html:head%%html:nav% %line:window:open:closed:% %?target%
+content = %html:head%%html:nav% %line:window:open:closed:% %?target% %temp:living% %temp:attic%
 [webpage /style.css]
 type = file
 path = {dir}/style.css
@@ -176,6 +176,7 @@ port = 7281
             "F:56: warning: webpage / content uses %html:nav%, but webserver has no html:nav (it shows nothing)",
             "F:56: warning: webpage / content shows line window, which no [device] section defines",
             "F:56: warning: webpage / content reads %?target%, but variable target is not enabled",
+            "F:56: warning: webpage / content shows sensor attic, which has no [temp_sensor] section",
             "F:59: error: webpage /style.css answers 500: %s/style.css: No such file or directory" % d,
             "F:60: error: webpage /ctrl answers 404: conf. error: no content for /ctrl",
         ]

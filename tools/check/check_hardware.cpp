@@ -73,11 +73,19 @@ void CheckSensor(CheckContext &c, const ConfigIndex::Section &s) {
   }
 }
 
-// %line:NAME:...% in any text, and the signal lamp and sounder outputs.
+// %line:NAME:...% and %temp:NAME% in any text.
 void CheckLineReferences(CheckContext &c) {
   for (const ConfigIndex::Section &s : c.index.Sections()) {
     for (const ConfigIndex::Key &k : s.keys) {
       for (const std::string &ref : References(c.Value(s, k.name))) {
+        if (ref.compare(0, 5, "temp:") == 0) {
+          std::string sensor = ref.substr(5);
+          if (!sensor.empty() && !c.index.Find("temp_sensor", sensor.c_str()))
+            c.findings.Warning(k.line, CheckContext::Where(s, k.name) +
+                                           " shows sensor " + sensor +
+                                           ", which has no [temp_sensor] section");
+          continue;
+        }
         if (ref.compare(0, 5, "line:") != 0) continue;
         std::string name = ref.substr(5, ref.find(':', 5) - 5);
         if (name.empty() || c.outputs.count(name) || c.inputs.count(name))
