@@ -139,6 +139,10 @@ type = command
 port = 7280
 [webserver]
 port = 7281
+[variable flag]
+enable = true
+[phone +100]
+auth = trustme
 """.replace("{dir}", self.dir)
         status, out = self.check(self.ports(config))
         self.assertEqual(status, 1, out)
@@ -179,6 +183,8 @@ port = 7281
             "F:56: warning: webpage / content shows sensor attic, which has no [temp_sensor] section",
             "F:59: error: webpage /style.css answers 500: %s/style.css: No such file or directory" % d,
             "F:60: error: webpage /ctrl answers 404: conf. error: no content for /ctrl",
+            "F:67: warning: variable flag: enable = true counts as no",
+            "F:69: warning: phone +100: auth = trustme means nothing; only trusted is known",
         ]
         self.assertEqual(sorted(out.splitlines()), sorted(expected))
 

@@ -151,6 +151,25 @@ void CheckNotification(CheckContext &c, const ConfigIndex::Section &s) {
     c.findings.Error(s.line, where + " has no message: it sends nothing");
 }
 
+void CheckPhone(CheckContext &c, const ConfigIndex::Section &s) {
+  ScriptVariable auth = PhoneAuth(s.name);
+  if (!auth.IsEmpty() && auth != "trusted")
+    c.findings.Warning(c.Line(s, "auth"),
+                       "phone " + s.name + ": auth = " + auth.Str() +
+                           " means nothing; only trusted is known");
+}
+
+// Anything but yes counts as no; a value that is neither is likely meant
+// as yes.
+void CheckVariable(CheckContext &c, const ConfigIndex::Section &s) {
+  ScriptVariable enable(c.Value(s, "enable"));
+  enable.Trim(kTrim).Tolower();
+  if (!enable.IsEmpty() && enable != "yes" && enable != "no")
+    c.findings.Warning(c.Line(s, "enable"),
+                       "variable " + s.name + ": enable = " +
+                           c.Value(s, "enable") + " counts as no");
+}
+
 // %?name% reads a run-time variable, which exists only when enabled.
 void CheckVariableReferences(CheckContext &c) {
   for (const ConfigIndex::Section &s : c.index.Sections()) {
@@ -183,20 +202,8 @@ void CheckMachines(CheckContext &c) {
     else if (s.type == "event") CheckEvent(c, s);
     else if (s.type == "command") CheckCommand(c, s);
     else if (s.type == "notification") CheckNotification(c, s);
-    else if (s.type == "phone") {
-      ScriptVariable auth = PhoneAuth(s.name);
-      if (!auth.IsEmpty() && auth != "trusted")
-        c.findings.Warning(c.Line(s, "auth"),
-                           "phone " + s.name + ": auth = " + auth.Str() +
-                               " means nothing; only trusted is known");
-    } else if (s.type == "variable") {
-      ScriptVariable enable = ConfigString("variable", s.name.c_str(), "enable", "");
-      if (!VariableEnabled(s.name) && !ScriptVariable(enable).Trim(kTrim).IsEmpty() &&
-          ScriptVariable(enable).Trim(kTrim).Tolower() != "no")
-        c.findings.Warning(c.Line(s, "enable"),
-                           "variable " + s.name + ": enable = " + enable.Str() +
-                               " counts as no (only yes enables it)");
-    }
+    else if (s.type == "phone") CheckPhone(c, s);
+    else if (s.type == "variable") CheckVariable(c, s);
   }
   CheckVariableReferences(c);
 }
