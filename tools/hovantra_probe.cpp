@@ -19,11 +19,17 @@ const int kOutputs = 12;
 const int kInputs = 8;
 const int kOnewireReports = 16;  // a board that never ends its list
 
+// The board library's last error, or a plain word when it has none.
+const char *ErrorOf(const BoardHandle *h) {
+  const char *error = board_error(h);
+  return error ? error : "the transfer failed";
+}
+
 void PrintSensors(BoardHandle *h, uint32_t id, int *sensor_count) {
   for (int round = 0; round < kOnewireReports; round++) {
     unsigned char report[kBoardReportSize];
     if (board_read_onewire(h, report) < 0) {
-      printf("# 1-Wire readings failed: %s\n\n", board_error(h));
+      printf("# 1-Wire readings failed: %s\n\n", ErrorOf(h));
       return;
     }
     BoardOnewireSlot slots[6];
@@ -62,12 +68,16 @@ void PrintBoard(const FoundBoard &b, int *sensor_count) {
          id, static_cast<unsigned>(b.serial[0]),
          static_cast<unsigned>(b.serial[1]), id, b.version,
          b.version >= kBoardNewLayoutVersion ? "new" : "old");
+  // The version chooses the layout of the line states and tells whether
+  // the board reads 1-Wire sensors.
+  if (b.version == 0)
+    printf("# The firmware version could not be read: probe again\n");
   if (first >= 0)
     printf("# inputs %d to %d\n", first, last);
   else
-    printf("# input range unknown: %s\n", board_error(b.handle));
+    printf("# input range unknown: %s\n", ErrorOf(b.handle));
   if (!have_status)
-    printf("# line states unknown: %s\n", board_error(b.handle));
+    printf("# line states unknown: %s\n", ErrorOf(b.handle));
   printf("[device %x]\n", id);
   // Status bits 8 to 15 carry either an input or an output line, as the
   // board's input configuration says.

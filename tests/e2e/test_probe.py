@@ -93,6 +93,17 @@ class Probe(unittest.TestCase):
             d.terminate()
             d.wait(10)
 
+    def test_transfer_faults_are_said_not_guessed(self):
+        self.board("add", "house", "1:1:1")
+        self.board("fault", "house", "timeouts", "1")  # the version read
+        status, out, _ = self.probe()
+        self.assertEqual(status, 0)
+        self.assertIn("# The firmware version could not be read: probe again\n", out)
+        self.board("fault", "house", "stall", "7")
+        _, out, _ = self.probe()
+        self.assertIn("onewire = yes\n\n# 1-Wire readings failed: ", out)
+        self.assertNotIn("[temp_sensor", out)
+
     def test_probing_leaves_the_counters_to_the_daemon(self):
         self.board("add", "house", "1:1:1")
         self.board("pulse", "house", "2", "3")
