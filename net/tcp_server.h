@@ -35,6 +35,8 @@ class OVKTcpServerSession : public OVKInetDuplexSession {
 
 class OVKTcpServer : private OVKFdHandler {
  public:
+  static const int kAcceptBatch = 16;  // connections accepted per readiness
+
   // address: dotted quad, copied.
   OVKTcpServer(const char *address, int port);
   // Destroys every session, unregisters and closes the listening socket.
@@ -55,7 +57,8 @@ class OVKTcpServer : private OVKFdHandler {
   int BoundPort() const;
 
  protected:
-  // Accepts one connection and records the session MakeNewSession gives.
+  // Accepts the pending connections, at most kAcceptBatch, and records the
+  // session MakeNewSession gives for each.
   void Handle(bool readable, bool writable, bool exceptional) override;
   // Must return a live session for the accepted, non-blocking descriptor.
   virtual OVKTcpServerSession *MakeNewSession(int fd) = 0;
