@@ -45,6 +45,9 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   void Close();
   void Shutdown();  // close once the output queue is drained
   void RestartIdleTimer();
+  // Handles what the peer already sent as a readiness event would; the
+  // session may be gone afterwards.
+  void ReadNow() { Handle(true, false, false); }
   int GetFd() const { return OVKFdHandler::GetFd(); }
 
  protected:

@@ -57,6 +57,7 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   const ScriptVariable &Method() const { return method_; }
   const ScriptVariable &Path() const { return path_; }
   int ContentLength() const { return content_length_; }
+  bool PeerSpeaksFirst() const override { return true; }
 
  protected:
   // Hooks, in slot order.

@@ -192,6 +192,16 @@ TEST_F(HttpServerSessionTest, ClosesAtOnceAfterAWholeRequestAndDrainsOtherwise) 
   EXPECT_EQ(1, server_.SessionCount());
 }
 
+TEST_F(HttpServerSessionTest, RequestWaitingAtAcceptIsAnsweredInThatPass) {
+  TestPeer early;
+  ASSERT_TRUE(early.Connect(server_.BoundPort()));
+  early.Send("GET / HTTP/1.1\r\n\r\n");
+  RunOnePass(selector_);
+  EXPECT_TRUE(early.Poll());
+  EXPECT_EQ(kHello, early.Text());
+  EXPECT_EQ(1, server_.SessionCount());  // the fixture's client only
+}
+
 TEST_F(HttpServerSessionTest, ContentLengthMustBeDecimal) {
   ExpectErrorAnswer(Exchange("POST / HTTP/1.1\r\nContent-Length: 5x\r\n\r\n"),
                     "400", "Error", "");

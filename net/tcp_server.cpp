@@ -114,6 +114,8 @@ void OVKTcpServer::Handle(bool readable, bool /*writable*/,
                      &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd == -1) return;
     OVKTcpServerSession *session = MakeNewSession(fd);
-    if (session != nullptr) sessions_ = new Node{session, sessions_};
+    if (session == nullptr) continue;
+    sessions_ = new Node{session, sessions_};
+    if (session->PeerSpeaksFirst()) session->ReadNow();  // may close it
   }
 }

@@ -22,6 +22,10 @@ class OVKTcpServerSession : public OVKInetDuplexSession {
   // queued by the constructor.
   OVKTcpServerSession(int fd, int idle_timeout_sec, OVKEventSelector *selector,
                       OVKTcpServer *server, const char *greeting = nullptr);
+  // True for a protocol whose client speaks first: its first bytes, most
+  // often there already, are read as the connection is accepted rather
+  // than after another wait.
+  virtual bool PeerSpeaksFirst() const { return false; }
 
  protected:
   // HandleSessionEnd, then the server destroys this session.
@@ -58,7 +62,8 @@ class OVKTcpServer : private OVKFdHandler {
 
  protected:
   // Accepts the pending connections, at most kAcceptBatch, and records the
-  // session MakeNewSession gives for each.
+  // session MakeNewSession gives for each.  A session's handling of its
+  // input must not destroy the server.
   void Handle(bool readable, bool writable, bool exceptional) override;
   // Must return a live session for the accepted, non-blocking descriptor.
   virtual OVKTcpServerSession *MakeNewSession(int fd) = 0;
