@@ -133,9 +133,9 @@ stop_pid() {
 # Resident memory of process $1 in KiB.
 rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$1/status"; }
 
-# utime + stime of process $1 in clock ticks (fields 14 and 15; the text
-# after ")" starts at field 3).
-cpu_ticks() { local s; s=$(cat "/proc/$1/stat"); s=${s##*) }; set -- $s; echo $((${12} + ${13})); }
+# Nanoseconds process $1 has run on a CPU (the scheduler's own count, far
+# finer than the 10 ms tick of utime and stime).
+cpu_ns() { cut -d' ' -f1 "/proc/$1/schedstat"; }
 
 # Installs the named Debian packages when a command of theirs is missing
 # (as root), or prints the line to run.

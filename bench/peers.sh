@@ -60,9 +60,9 @@ CONF
 }
 
 # Authorization header answering a fresh challenge of the server at port
-# $1.  The daemon's nonce lives 15 s and every correct use renews it, and
-# lighttpd accepts the repeated nc of its qop=auth form, so one header
-# serves a whole run.
+# $1.  The daemon's nonce lives 15 s after its last use, and lighttpd
+# accepts the repeated nc of its qop=auth form, so one header serves a
+# whole wrk run.
 digest_for() {
   local chal
   chal=$(curl -s -i "http://127.0.0.1:$1/protected" | tr -d '\r' | grep -i '^WWW-Authenticate: Digest')
@@ -120,12 +120,12 @@ measure() {
   local c=$1 pid=$2 t0=0 t1
   mkdir -p "$RUN/rates" "$RUN/cpu"
   SERVED=0
-  [ "$pid" != - ] && t0=$(cpu_ticks "$pid")
+  [ "$pid" != - ] && t0=$(cpu_ns "$pid")
   "case_$c" > "$RUN/rate.out"
   cat "$RUN/rate.out" >> "$RUN/rates/$c"
   if [ "$pid" != - ]; then
-    t1=$(cpu_ticks "$pid")
-    python3 -c "print(round(($t1 - $t0) * 1e6 / $(getconf CLK_TCK) / max($SERVED, 1), 1))" \
+    t1=$(cpu_ns "$pid")
+    python3 -c "print(round(($t1 - $t0) / 1e3 / max($SERVED, 1), 1))" \
       >> "$RUN/cpu/$c"
   fi
 }
