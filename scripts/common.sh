@@ -1,7 +1,7 @@
 # Shared by scripts/test and scripts/demo: make sure the Debian packages the
 # build needs are present.  As root, missing packages are installed; otherwise
 # the exact install line is printed and the script stops.
-HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps file"
+HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libmd-dev python3 curl procps file"
 # What only the tests need beside: the package checker.
 HOVANTRA_TEST_PACKAGES="lintian"
 
