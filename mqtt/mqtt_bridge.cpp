@@ -81,13 +81,10 @@ void MqttBridge::Connected() {
   if (!settings_.panels.empty()) link_->Subscribe(p + "/panel/+/set");
   if (!entities_.outputs.empty()) link_->Subscribe(p + "/line/+/set");
   link_->Publish(p + "/status", "online", true);
-  if (settings_.discovery) {
-    for (const auto &[topic, payload] : configs_)
-      link_->Publish(topic, payload, true);
-    // Retained configs of entities no longer configured arrive here and
-    // are cleared.
-    link_->Subscribe(DiscoveryNodeFilter(settings_));
-  }
+  for (const auto &[topic, payload] : configs_) link_->Publish(topic, payload, true);
+  // Retained configs of entities no longer configured (all of them with
+  // discovery off) arrive here and are cleared.
+  link_->Subscribe(DiscoveryNodeFilter(settings_));
   Refresh();
 }
 
@@ -147,7 +144,7 @@ void MqttBridge::EventProcessed(const std::string &line) {
 void MqttBridge::Received(const std::string &topic, const std::string &payload,
                           bool retained) {
   const std::string &p = settings_.prefix;
-  if (settings_.discovery && HasPrefix(topic, settings_.discovery_prefix + "/") &&
+  if (HasPrefix(topic, settings_.discovery_prefix + "/") &&
       topic.find("/" + DiscoveryId(settings_.client_id) + "/") != std::string::npos) {
     DiscoveryLeftOver(topic, payload);
     return;

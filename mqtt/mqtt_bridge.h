@@ -45,7 +45,8 @@ class MqttBridge {
   MqttBridge(const MqttSettings &settings, MqttLink *link);
 
   // A connection is up: subscribe, say "online", publish discovery and
-  // every retained value.
+  // every retained value.  This client's discovery configs that the broker
+  // still holds but the configuration no longer names are cleared.
   void Connected();
   void Disconnected();
   bool IsConnected() const { return connected_; }

@@ -8,6 +8,9 @@ import tempfile
 
 from harness import free_port, wait_for
 
+# Debian installs the broker in /usr/sbin, which a user's PATH may lack.
+MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
+
 
 class Broker:
     """One broker without persistence: a restart forgets every retained
@@ -24,7 +27,7 @@ class Broker:
 
     def start(self):
         with open(os.path.join(self.dir, "broker.log"), "ab") as log:
-            self.process = subprocess.Popen(["mosquitto", "-c", self.conf],
+            self.process = subprocess.Popen([MOSQUITTO, "-c", self.conf],
                                             stdout=subprocess.DEVNULL, stderr=log)
         wait_for(self._listening, what="the broker on port %d" % self.port)
         return self

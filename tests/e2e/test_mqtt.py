@@ -283,10 +283,15 @@ class Discovery(MqttCase):
 
     def test_discovery_off_and_own_prefixes(self):
         b = self.broker
-        self.start("discovery = no\nprefix = home/alarm/\nclient_id = box-1\n")
+        # Turning discovery off removes what an earlier run announced.
+        earlier = "ha/switch/box-1/siren/config"
+        b.publish(earlier, '{"name":"siren"}', retain=True)
+        self.start("discovery = no\ndiscovery_prefix = ha/\nprefix = home/alarm/\n"
+                   "client_id = box-1\n")
         b.wait_retained("home/alarm/status", "online")
         b.wait_retained("home/alarm/state/security", "disarmed")
-        self.assertIsNone(b.retained(D + "/alarm_control_panel/box-1/security/config"))
+        wait_for(lambda: b.retained(earlier) is None, what="the config cleared")
+        self.assertIsNone(b.retained("ha/alarm_control_panel/box-1/security/config"))
         self.assertIsNone(b.retained(D + "/alarm_control_panel/testbox/security/config"))
 
 
