@@ -53,7 +53,7 @@ std::string NameBeforeSet(const std::string &topic, const std::string &prefix) {
 
 std::string LoggableText(const std::string &text) {
   std::string out;
-  for (unsigned char c : text) {
+  for (unsigned char c : text.substr(0, kMqttLoggedBytes)) {
     if (c < 0x20 || c >= 0x7f) {
       char code[8];
       snprintf(code, sizeof code, "\\x%02x", c);
@@ -62,7 +62,7 @@ std::string LoggableText(const std::string &text) {
       out += static_cast<char>(c);
     }
   }
-  return out;
+  return text.size() > kMqttLoggedBytes ? out + "..." : out;
 }
 
 MqttBridge::MqttBridge(const MqttSettings &settings, MqttLink *link)

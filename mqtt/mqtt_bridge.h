@@ -81,7 +81,9 @@ class MqttBridge {
 };
 
 // The text with every byte below 0x20 or from 0x7f on written \xHH, for log
-// lines quoting what the network sent.
+// lines quoting what the network sent; cut after kMqttLoggedBytes bytes
+// with "..." so a hostile message cannot fill the log.
+const size_t kMqttLoggedBytes = 200;
 std::string LoggableText(const std::string &text);
 
 #endif

@@ -248,6 +248,11 @@ TEST_F(BridgeTest, HostilePayloadsAreDropped) {
   bridge_->Received("p/command", std::string("hello\0x", 7), false);
   EXPECT_TRUE(log_.Contains("MQTT: message on ``p/command'' with control bytes "
                             "dropped: hello\\x00x"));
+  bridge_->Received("p/command", std::string(300, '\x01'), false);
+  std::string escaped;
+  for (size_t i = 0; i < kMqttLoggedBytes; i++) escaped += "\\x01";
+  EXPECT_TRUE(log_.Contains("MQTT: message on ``p/command'' with control bytes "
+                            "dropped: " + escaped + "..."));
   bridge_->Received("p/command", "hello", true);
   EXPECT_TRUE(log_.Contains("MQTT: retained message on ``p/command'' ignored"));
   bridge_->Received("p/line/none/set", "ON", false);
