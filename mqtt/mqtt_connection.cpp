@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <mosquitto.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +18,30 @@ std::string ErrorText(int rc) {
   std::string text = rc == MOSQ_ERR_ERRNO ? strerror(errno) : mosquitto_strerror(rc);
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
+}
+
+// The library's sockets and wake-up pair (made anew at each attempt) must
+// not leak into command children.
+void MarkSocketsCloseOnExec() {
+  static const char *const kSockets[] = {"socket:", nullptr};
+  mark_cloexec_by_path(kSockets);
+}
+
+// Whether the socket has failed or hung up for good.  The library keeps
+// such a socket during a TLS handshake until the keep-alive runs out, and
+// it would be ready at every pass of the loop until then; why it failed
+// goes to *why.
+bool SocketBroken(int fd, std::string *why) {
+  pollfd p = {fd, POLLIN, 0};
+  if (poll(&p, 1, 0) != 1 || !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+    return false;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
+    *why = strerror(error);
+  else if (why->empty())
+    *why = "the connection failed";
+  return true;
 }
 
 }  // namespace
@@ -67,9 +93,7 @@ MqttConnection::MqttConnection(OVKEventSelector *selector,
     LogMessage("MQTT: cannot create the client: %s", strerror(errno));
     return;
   }
-  // The library's internal wake-up pair must not leak into command children.
-  static const char *const kSockets[] = {"socket:", nullptr};
-  mark_cloexec_by_path(kSockets);
+  MarkSocketsCloseOnExec();
   mosquitto_connect_callback_set(mosq_, OnConnect);
   mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
   mosquitto_message_callback_set(mosq_, OnMessage);
@@ -122,6 +146,7 @@ void MqttConnection::Attempt() {
   LogMessage("MQTT: connecting to %s:%d", settings_.host.c_str(), settings_.port);
   int rc = mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.port,
                                    settings_.keepalive);
+  MarkSocketsCloseOnExec();
   if (rc != MOSQ_ERR_SUCCESS) {
     reason_ = ErrorText(rc);
     Ended();
@@ -187,6 +212,12 @@ void MqttConnection::HandleSocket(bool readable, bool writable) {
   if (rc == MOSQ_ERR_SUCCESS && writable && mosquitto_socket(mosq_) >= 0)
     rc = mosquitto_loop_write(mosq_, 1);
   if (rc != MOSQ_ERR_SUCCESS && reason_.empty()) reason_ = ErrorText(rc);
+  int fd = mosquitto_socket(mosq_);
+  // Left to the library, the next attempt's connect closes it.
+  if (fd >= 0 && SocketBroken(fd, &reason_)) {
+    Ended();
+    return;
+  }
   SyncSocket();
 }
 

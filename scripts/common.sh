@@ -1,7 +1,7 @@
 # Shared by scripts/test and scripts/demo: make sure the Debian packages the
 # build needs are present.  As root, missing packages are installed; otherwise
 # the exact install line is printed and the script stops.
-HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps libmosquitto-dev mosquitto mosquitto-clients"
+HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps libmosquitto-dev mosquitto mosquitto-clients openssl"
 
 ensure_packages() {
   local missing=()

@@ -16,14 +16,38 @@ class Broker:
     """One broker without persistence: a restart forgets every retained
     message, so what is there afterwards was published again."""
 
-    def __init__(self):
+    def __init__(self, tls=False):
         self.dir = tempfile.mkdtemp(prefix="hovantra-broker-")
         self.port = free_port()
         self.conf = os.path.join(self.dir, "mosquitto.conf")
+        self.client_args = ["-h", "127.0.0.1", "-p", str(self.port)]
         with open(self.conf, "w") as f:
             f.write("listener %d 127.0.0.1\nallow_anonymous true\n" % self.port)
+            if tls:
+                self.cafile = self._make_certificates()
+                f.write("cafile %s\ncertfile %s/server.crt\nkeyfile %s/server.key\n"
+                        % (self.cafile, self.dir, self.dir))
+                self.client_args += ["--cafile", self.cafile]
         self.process = None
         self.subscribers = []
+
+    def _make_certificates(self):
+        """A CA of its own and a server certificate for 127.0.0.1."""
+        def openssl(*args):
+            subprocess.run(["openssl"] + list(args), cwd=self.dir, check=True,
+                           capture_output=True)
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+                "-out", "ca.crt", "-days", "2", "-subj", "/CN=hovantra test CA")
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key",
+                "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+        with open(os.path.join(self.dir, "san"), "w") as f:
+            f.write("subjectAltName=IP:127.0.0.1\n")
+        openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                "-CAcreateserial", "-out", "server.crt", "-days", "2", "-extfile", "san")
+        # The broker drops root's rights before it reads the key.
+        os.chmod(os.path.join(self.dir, "server.key"), 0o644)
+        os.chmod(self.dir, 0o755)
+        return os.path.join(self.dir, "ca.crt")
 
     def start(self):
         with open(os.path.join(self.dir, "broker.log"), "ab") as log:
@@ -51,8 +75,7 @@ class Broker:
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def publish(self, topic, payload, retain=False):
-        argv = ["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.port),
-                "-t", topic, "-q", "1"]
+        argv = ["mosquitto_pub"] + self.client_args + ["-t", topic, "-q", "1"]
         if retain:
             argv.append("-r")
         if payload == b"" or payload == "":
@@ -64,8 +87,8 @@ class Broker:
     def retained(self, topic):
         """The retained payload of one topic (bytes), or None."""
         out = subprocess.run(
-            ["mosquitto_sub", "-h", "127.0.0.1", "-p", str(self.port), "-t", topic,
-             "--retained-only", "-C", "1", "-W", "1", "-F", "%x"],
+            ["mosquitto_sub"] + self.client_args +
+            ["-t", topic, "--retained-only", "-C", "1", "-W", "1", "-F", "%x"],
             capture_output=True, timeout=10).stdout.strip()
         return bytes.fromhex(out.decode()) if out else None
 
@@ -90,8 +113,8 @@ class Subscriber:
         self.out = os.fdopen(fd, "wb")
         marker = "hovantra-e2e/ready/" + os.path.basename(self.path)
         self.process = subprocess.Popen(
-            ["mosquitto_sub", "-h", "127.0.0.1", "-p", str(broker.port),
-             "-t", topic_filter, "-t", marker, "-q", "1", "-F", "%r\t%t\t%x"],
+            ["mosquitto_sub"] + broker.client_args +
+            ["-t", topic_filter, "-t", marker, "-q", "1", "-F", "%r\t%t\t%x"],
             stdout=self.out, stderr=subprocess.DEVNULL)
         # Subscribed once a message of our own comes back.
         def ready():

@@ -367,6 +367,29 @@ class Outages(MqttCase):
         self.assertGreater(busy_rate, 0.8 * idle_rate, (busy_rate, idle_rate))
 
 
+class Tls(unittest.TestCase):
+    def test_tls_broker_down_and_up(self):
+        b = Broker(tls=True)
+        d = Daemon(config(b, "cafile = %s\n" % b.cafile))
+        try:
+            d.start()
+            # Refused: the attempt fails at once rather than waiting in the
+            # handshake for the keep-alive.
+            d.wait_log("MQTT: cannot connect to 127.0.0.1:%d (the connection failed); "
+                       "trying again in 2 s" % b.port)
+            b.start()
+            d.wait_log("MQTT: connected to 127.0.0.1:%d" % b.port, timeout=15)
+            b.wait_retained(P + "/state/security", "disarmed")
+            sub = b.subscribe(P + "/response")
+            b.publish(P + "/command", "&m 1234 &a status")
+            sub.wait(P + "/response", "disarmed")
+        finally:
+            try:
+                finish(d)
+            finally:
+                b.cleanup()
+
+
 class NoClient(unittest.TestCase):
     def test_section_without_host_changes_nothing(self):
         d = Daemon(CONFIG.replace("host = 127.0.0.1\n", "").replace("{mqtt_port}", "1"))
