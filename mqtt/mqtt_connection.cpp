@@ -15,6 +15,7 @@ namespace {
 
 // The library's texts end in a full stop; ours sit inside parentheses.
 std::string ErrorText(int rc) {
+  if (rc == MOSQ_ERR_KEEPALIVE) return "no answer within the keep-alive";
   std::string text = rc == MOSQ_ERR_ERRNO ? strerror(errno) : mosquitto_strerror(rc);
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;

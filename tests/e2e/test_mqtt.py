@@ -335,6 +335,23 @@ class Outages(MqttCase):
         attempts = [l for l in d.log_lines() if l.startswith("MQTT: connecting")]
         self.assertLessEqual(len(attempts), 6, attempts)
 
+    def test_frozen_broker_is_noticed_by_the_keep_alive(self):
+        # A broker that stops answering looks like a network gone: the TCP
+        # connection stays, only the keep-alive can tell.
+        d, b = self.start(), self.broker
+        b.wait_retained(P + "/status", "online")
+        b.process.send_signal(signal.SIGSTOP)
+        try:
+            d.wait_log("MQTT: connection to 127.0.0.1:%d lost (no answer within the "
+                       "keep-alive)" % b.port, timeout=30)
+            c = d.console()
+            c.command("arm")
+            c.close()
+        finally:
+            b.process.send_signal(signal.SIGCONT)
+        d.wait_log("MQTT: connected to 127.0.0.1:%d" % b.port, count=2, timeout=30)
+        b.wait_retained(P + "/state/security", "armed")
+
     def test_absent_broker_and_polls_under_a_command_flood(self):
         b = self.broker
         b.stop()
