@@ -306,6 +306,20 @@ class Outages(MqttCase):
         # The will: the broker sees the socket close at once.
         b.wait_retained(P + "/status", "offline")
 
+    def test_restart_in_place(self):
+        # The socket is not inherited by the new program: the broker sees
+        # the old connection end (its will) before the new one says online.
+        d = self.start("trusted = yes\n[command restart]\naction = @RESTART\n")
+        b = self.broker
+        sub = b.subscribe(P + "/status")
+        b.publish(P + "/command", "restart")
+        d.wait_log("MQTT: connected to 127.0.0.1:%d" % b.port, count=2, timeout=20)
+        def statuses():
+            return [p for _, t, p in sub.messages() if t == P + "/status"]
+        wait_for(lambda: len(statuses()) >= 3, what="offline and online again")
+        self.assertEqual(statuses(), [b"online", b"offline", b"online"])
+        b.wait_retained(P + "/status", "online")
+
     def test_broker_restart_and_changes_while_away(self):
         d, b = self.start(), self.broker
         b.wait_retained(P + "/state/security", "disarmed")
