@@ -22,14 +22,16 @@ struct mosquitto_message;
 
 class MqttConnection : public MqttLink {
  public:
-  // The first attempt is made at once.  The bridge hears of connections,
-  // losses and messages.
+  // Sets up the client (login, TLS, the will on P/status); nothing
+  // connects before Start.
   MqttConnection(OVKEventSelector *selector, const MqttSettings &settings);
   ~MqttConnection() override;
   MqttConnection(const MqttConnection &) = delete;
   MqttConnection &operator=(const MqttConnection &) = delete;
 
+  // The bridge hears of connections, losses and messages.
   void SetBridge(MqttBridge *bridge) { bridge_ = bridge; }
+  // The first attempt, at once.
   void Start();
 
   void Publish(const std::string &topic, const std::string &payload,
