@@ -7,6 +7,7 @@
 #include "actions/password_check.h"
 #include "core/event_sink.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "devices/devices.h"
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"
@@ -71,7 +72,8 @@ void RunActions(LineRun &run, const ResolvedCommand &cmd, long i,
   for (const ScriptVariable &line : lines) {
     if (line.IsEmpty()) continue;
     LogMessage("** do_single_action(%s, [%s|%s], %ld, %ld)", line.c_str(),
-               run.Word(i).c_str(), run.Word(i + 1).c_str(), i, count);
+               LogCommandWord(run.words, i).c_str(),
+               LogCommandWord(run.words, i + 1).c_str(), i, count);
     ScriptVariable action = run.Expand(line, i, count);
     if (action.HasPrefix("@")) {
       if (!DoAction(action)) {
@@ -109,12 +111,14 @@ int ProcessCommand(const ScriptVariable &caller, const ScriptVariable &line,
     const ScriptVariable &word = run.words[i];
     ResolvedCommand cmd = ResolveCommand(word);
     if (!run.trusted && !cmd.unpriv) {
-      LogMessage("Rejecting command %s(%d:%s)/%ld...", word.c_str(), cmd.kind,
+      LogMessage("Rejecting command %s(%d:%s)/%ld...",
+                 LogCommandWord(run.words, i).c_str(), cmd.kind,
                  cmd.text.c_str(), cmd.args);
       return 0;
     }
-    LogMessage("Processing command %s(%d:%s)/%ld...", word.c_str(), cmd.kind,
-               cmd.text.c_str(), cmd.args);
+    LogMessage("Processing command %s(%d:%s)/%ld...",
+               LogCommandWord(run.words, i).c_str(), cmd.kind, cmd.text.c_str(),
+               cmd.args);
     long count = cmd.args;
     bool go_on = true;
     switch (cmd.kind) {

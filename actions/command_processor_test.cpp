@@ -112,6 +112,22 @@ TEST_F(CommandTest, UntrustedLineStopsAtFirstPrivilegedCommand) {
   EXPECT_TRUE(raised.empty());
 }
 
+TEST_F(CommandTest, LoggedWordsHidePasswordsAndControlBytes) {
+  // "one" takes &m as its argument, so the password is resolved as a
+  // command of its own: the log still shows it masked.
+  Run("", "one &m gpass arm\x1b[2J");
+  EXPECT_TRUE(log.Contains("Rejecting command one(3:ev %0% %1% %2%)/1..."));
+  Run("trusted", "one &m gpass arm\x1b[2J");
+  EXPECT_TRUE(log.Contains("Processing command ***(0:)/-1..."));
+  EXPECT_TRUE(log.Contains("Processing command arm\\x1b[2J(0:)/-1..."));
+  Run("trusted", "bad \x7f");
+  EXPECT_TRUE(log.Contains("** do_single_action(@BLINK %1%, [bad|\\x7f], 0, 1)"));
+  for (const std::string &line : log.RawLines()) {
+    EXPECT_EQ(std::string::npos, line.find("gpass")) << line;
+    EXPECT_EQ(std::string::npos, line.find('\x1b')) << line;
+  }
+}
+
 TEST_F(CommandTest, UntrustedUnprivilegedCommandRunsSilently) {
   EXPECT_EQ(Run("", "chain1 door"), 0);
   EXPECT_EQ(raised, ScriptVector({"c3 door"}));

@@ -1,11 +1,11 @@
 #include "config/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <errno.h>
 
 #include <cstdlib>
 #include <cstring>
+
+#include "config/atomic_file.h"
 
 const char *const IniFile::kCantOpen = "couldn't open the file";
 const char *const IniFile::kLineTooLong = "line too long (max 1024)";
@@ -185,42 +185,18 @@ bool IniFile::WriteAll(FILE *f) const {
         fprintf(f, "%s = %s\n", kv.first.c_str(), kv.second.c_str());
       fputs("\n\n", f);
     }
-  return fflush(f) == 0 && !ferror(f) && fsync(fileno(f)) == 0;
+  return !ferror(f);
 }
 
 bool IniFile::Save(const char *path) {
   error_line_ = -1;
   error_text_ = nullptr;
-  std::string tmp = std::string(path) + ".XXXXXX";
-  int fd = mkstemp(&tmp[0]);
-  if (fd < 0) return Fail(-1, kCantOpen);
-  // mkstemp makes the file private; give it the mode a plain create would.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  FILE *f = fdopen(fd, "w");
-  if (!f) {
-    close(fd);
-    unlink(tmp.c_str());
-    return Fail(-1, kCantOpen);
-  }
-  bool written = WriteAll(f);
-  if (fclose(f) != 0) written = false;
-  if (!written || rename(tmp.c_str(), path) != 0) {
-    unlink(tmp.c_str());
-    return Fail(-1, written ? kCantOpen : kCantWrite);
-  }
-  // Make the rename itself durable.
-  std::string dir(path);
-  size_t slash = dir.rfind('/');
-  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return true;
+  ReplaceOutcome outcome =
+      ReplaceFile(path, [this](FILE *f) { return WriteAll(f); });
+  if (outcome.error == 0) return true;
+  Fail(-1, outcome.opened ? kCantWrite : kCantOpen);
+  errno = outcome.error;
+  return false;
 }
 
 const char *IniFile::GetValue(const char *type, const char *name,

@@ -16,10 +16,9 @@
 // Addressing with a null name means "the first section of this type";
 // the empty name is a name like any other.
 //
-// Save writes a temporary file beside the target, flushes and fsyncs it and
-// renames it over the target, so the file on disk is always either the old
-// or the new document, never a truncated one.  A failed write leaves the old
-// file in place and is reported.
+// Save replaces the file whole (config/atomic_file.h), so the file on disk
+// is always either the old or the new document, never a truncated one.  A
+// failed write leaves the old file in place and is reported.
 #ifndef HOVANTRA_CONFIG_INI_FILE_H
 #define HOVANTRA_CONFIG_INI_FILE_H
 
@@ -39,8 +38,10 @@ class IniFile {
   // Adds the file's contents to the document.  On failure returns false with
   // ErrorLine/ErrorText set; what was read before the faulty line stays.
   bool Load(const char *path);
-  // Writes the whole document (atomic replacement).  False with the error
-  // text "couldn't open the file" when the file cannot be written.
+  // Writes the whole document (atomic replacement).  False, with errno
+  // set, and the error text "couldn't open the file" when no temporary
+  // file could be made, kCantWrite when it could not be written or put in
+  // place.
   bool Save(const char *path);
 
   // The value, or "" when the type, section or key is missing.
@@ -75,7 +76,7 @@ class IniFile {
   static const char *const kBadHeader;
   static const char *const kOutsideSection;
   static const char *const kBadParameter;
-  // Save only: the temporary file could not be written completely.
+  // Save only: the temporary file could not be written or put in place.
   static const char *const kCantWrite;
 
  private:

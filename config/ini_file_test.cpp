@@ -175,7 +175,7 @@ TEST(IniFile, FailedSaveLeavesTheOldFileIntact) {
   EXPECT_STREQ(big.ErrorText(), IniFile::kCantWrite);
   EXPECT_EQ(dir.Read("s.state"), before);
   // No temporary file is left behind.
-  EXPECT_EQ(std::system(("test $(ls '" + dir.Path() + "' | wc -l) -eq 1").c_str()), 0);
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir.Path() + "' | wc -l) -eq 1").c_str()), 0);
 
   EXPECT_FALSE(big.Save("/nonexistent/dir/s.state"));
   EXPECT_STREQ(big.ErrorText(), IniFile::kCantOpen);

@@ -1,56 +1,35 @@
 #include "config/state_file.h"
 
-#include <dirent.h>
+#include <errno.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstring>
+#include <memory>
 #include <string>
 
-#include <memory>
-
+#include "config/atomic_file.h"
 #include "config/configuration.h"
 #include "config/ini_file.h"
 #include "core/log.h"
 
 static std::unique_ptr<IniFile> state_doc;
 static ScriptVariable state_path("");
+static bool save_failing = false;  // the last save failed
 
 static const char kTrimSet[] = " \t\n\r";
-
-// A save writes "<file>.XXXXXX" and renames it over the file; a power cut
-// or a kill in between leaves that temporary behind.  The file itself is
-// whole either way, so the leftovers are only removed.
-static void RemoveInterruptedSaves(const std::string &path) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  DIR *d = opendir(dir.c_str());
-  if (!d) return;
-  while (struct dirent *e = readdir(d)) {
-    const char *name = e->d_name;
-    if (strlen(name) != base.size() + 7 || strncmp(name, base.c_str(), base.size()) != 0 ||
-        name[base.size()] != '.')
-      continue;
-    bool random_suffix = true;
-    for (const char *c = name + base.size() + 1; *c; c++)
-      if (!isalnum(static_cast<unsigned char>(*c))) random_suffix = false;
-    if (!random_suffix) continue;
-    std::string leftover = dir + name;
-    if (unlink(leftover.c_str()) == 0)
-      LogMessage("Removed ``%s'', left behind by an interrupted save", leftover.c_str());
-  }
-  closedir(d);
-}
 
 void OpenStateFile(const ScriptVariable &path) {
   state_doc = std::make_unique<IniFile>();
   state_path = path;
+  save_failing = false;
   if (!path.HasPrefix("/")) {
     char cwd[1024];
     if (getcwd(cwd, sizeof cwd)) state_path = ScriptVariable(cwd) + "/" + path;
   }
-  RemoveInterruptedSaves(state_path.Str());
+  // A kill or a power cut during a save leaves its temporary behind; the
+  // file itself is whole either way, so the leftovers are only removed.
+  for (const std::string &leftover : RemoveInterruptedReplacements(state_path.Str()))
+    LogMessage("Removed ``%s'', left behind by an interrupted save", leftover.c_str());
   if (!state_doc->Load(state_path.c_str()))
     LogMessage("%s:%d: warning: reading state file problem: %s", path.c_str(),
                state_doc->ErrorLine(), state_doc->ErrorText());
@@ -62,6 +41,7 @@ ScriptVariable StateFilePath() { return state_path; }
 void ResetStateFile() {
   state_doc.reset();
   state_path = "";
+  save_failing = false;
 }
 
 // The reader takes lines of at most 1023 bytes with their newline; a
@@ -72,8 +52,9 @@ static bool FitsOneLine(const char *key, const ScriptVariable &value) {
 }
 
 // Every change is written through at once; a failed write keeps the value
-// in memory for the next successful one.  False (logged) for a value too
-// long to be read back.
+// in memory for the next successful one, and the first failure of a run is
+// logged, so a read-only or full disk does not lose states in silence.
+// False (logged) for a value too long to be read back.
 static bool Store(const char *type, const char *name, const char *key,
                   const ScriptVariable &value) {
   if (!state_doc) return false;
@@ -83,7 +64,11 @@ static bool Store(const char *type, const char *name, const char *key,
     return false;
   }
   state_doc->SetValue(type, name, key, value.c_str(), true);
-  state_doc->Save(state_path.c_str());
+  bool saved = state_doc->Save(state_path.c_str());
+  if (!saved && !save_failing)
+    LogMessage("Cannot save the state file ``%s'': %s", state_path.c_str(),
+               strerror(errno));
+  save_failing = !saved;
   return true;
 }
 

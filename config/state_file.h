@@ -7,14 +7,19 @@
 //   [Variables ]    <name> = <value>                (@SET)
 //   [TempSensor S]  wmark_<index> = <zone name>     (watermarks)
 //
-// An empty stored value counts as missing everywhere.
+// An empty stored value counts as missing everywhere.  A save that fails
+// keeps the change in memory for the next one and is logged as
+// "Cannot save the state file ``%s'': %s" (the absolute path, the system's
+// reason) once per run of failures.
 #ifndef HOVANTRA_CONFIG_STATE_FILE_H
 #define HOVANTRA_CONFIG_STATE_FILE_H
 
 #include "util/script_variable.h"
 
-// Discards any earlier copy and loads path (made absolute once, against the
-// current directory).  A failure is logged as
+// Discards any earlier copy, removes what interrupted saves left beside the
+// file ("Removed ``%s'', left behind by an interrupted save") and loads
+// path (made absolute once, against the current directory).  A failure is
+// logged as
 // "%s:%d: warning: reading state file problem: %s" with the path as given.
 void OpenStateFile(const ScriptVariable &path);
 bool StateFileIsOpen();

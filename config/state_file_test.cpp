@@ -1,8 +1,10 @@
 #include "config/state_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "config/configuration.h"
@@ -89,17 +91,43 @@ TEST_F(StateFileTest, VariablesNeedEnable) {
   EXPECT_EQ(GetVariable("target"), "20");
 }
 
-TEST_F(StateFileTest, LeftoversOfInterruptedSavesAreRemoved) {
+TEST_F(StateFileTest, OnlyLeftoversOfInterruptedSavesAreRemoved) {
   log_.Dir().Write("h.state", "[State]\nalert = idle\n");
-  log_.Dir().Write("h.state.a1B2c3", "[State]\nalert = half");
-  log_.Dir().Write("h.state.keep", "not ours");
-  log_.Dir().Write("h.state.a1B2c3d", "not ours either");
+  log_.Dir().Write(".h.state.saving-a1B2c3", "[State]\nalert = half");
+  // The operator's own files, whatever their names look like.
+  for (const char *name : {"h.state.backup", "h.state.before", "h.state.a1B2c3",
+                           ".h.state.saving-a1B2c3d", ".h.state.saving-a1B2c"})
+    log_.Dir().Write(name, "not ours");
   OpenStateFile(Path());
   EXPECT_EQ(LoadStates(), "idle");
-  EXPECT_TRUE(log_.Contains("Removed ``" + Path() + ".a1B2c3'', left behind by an interrupted save"));
-  EXPECT_NE(0, access(log_.Dir().File("h.state.a1B2c3").c_str(), F_OK));
-  EXPECT_EQ(log_.Dir().Read("h.state.keep"), "not ours");
-  EXPECT_EQ(log_.Dir().Read("h.state.a1B2c3d"), "not ours either");
+  EXPECT_EQ(log_.Lines(),
+            std::vector<std::string>{"Removed ``" + log_.Dir().File(".h.state.saving-a1B2c3") +
+                                     "'', left behind by an interrupted save"});
+  EXPECT_NE(0, access(log_.Dir().File(".h.state.saving-a1B2c3").c_str(), F_OK));
+  for (const char *name : {"h.state.backup", "h.state.before", "h.state.a1B2c3",
+                           ".h.state.saving-a1B2c3d", ".h.state.saving-a1B2c"})
+    EXPECT_EQ(log_.Dir().Read(name), "not ours") << name;
+}
+
+TEST_F(StateFileTest, FailedSavesAreLoggedOncePerRun) {
+  std::string dir = log_.Dir().File("gone");
+  std::string path = dir + "/h.state";
+  OpenStateFile(path);
+  log_.Clear();
+  std::string line = "Cannot save the state file ``" + path + "'': No such file or directory";
+  SaveStates("a");
+  SaveOutput("pump", true);
+  EXPECT_EQ(log_.Lines(), std::vector<std::string>{line});
+  // Saved again: everything kept in memory reaches the file.
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  SaveStates("b");
+  EXPECT_EQ(log_.Dir().Read("gone/h.state"),
+            "[State ]\n\nalert = b\n\n\n[Outputs ]\n\npump = on\n\n\n");
+  // A new run of failures is told again.
+  ASSERT_EQ(std::system(("rm -r '" + dir + "'").c_str()), 0);
+  SaveStates("c");
+  SaveStates("d");
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{line, line}));
 }
 
 TEST_F(StateFileTest, ValuesTooLongToReadBackAreRefused) {

@@ -17,7 +17,7 @@ bool StartConsole(OVKEventSelector *selector) {
   long timeout = ConsoleTimeout();
   the_console = new ConsoleServer(ConsoleIp().c_str(), static_cast<int>(port),
                                   static_cast<int>(timeout));
-  return the_console->Listen(selector);
+  return the_console->Listen(selector, "console");
 }
 
 ConsoleServer *TheConsoleServer() { return the_console; }

@@ -4,6 +4,7 @@
 #include "config/configuration.h"
 #include "console/trusted_networks.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "util/script_variable.h"
 
 ConsoleServerSession::ConsoleServerSession(int fd, int idle_timeout_sec,
@@ -27,15 +28,19 @@ ConsoleServerSession::~ConsoleServerSession() {
 void ConsoleServerSession::HandleNewInput() {
   OVKBuffer line;
   for (;;) {
+    if (PausedForOutput()) return;  // the client reads too slowly
     int lf = inbuf_.FindLineFeed();
-    if ((lf < 0 ? inbuf_.Length() : lf) > kMaxLine) {
+    int length = lf < 0 ? inbuf_.Length() : lf;
+    // The CR of a CR LF is no part of the line, even before its LF came.
+    if (length > 0 && inbuf_.GetBuffer()[length - 1] == '\r') length--;
+    if (length > kMaxLine) {
       LogMessage("Console: line too long, closing the session");
       Close();  // destroys this
       return;
     }
     if (!inbuf_.ReadLine(line)) return;
     ScriptVariable text(line.GetBuffer());
-    LogMessage("Console: handling [%s]", text.c_str());
+    LogMessage("Console: handling [%s]", LogCommandLine(text).c_str());
     if (text.IsEmpty()) {
       // The client said goodbye: whatever it sent after that is dropped.
       inbuf_.Erase();
@@ -53,6 +58,13 @@ void ConsoleServerSession::HandleNewInput() {
 }
 
 void ConsoleServerSession::HandleSessionTimeout() {
+  // Paused this long, the client has read nothing for a whole idle period
+  // and would never take a farewell either.
+  if (OutputPaused()) {
+    LogMessage("Console: the client reads nothing, closing the session");
+    Close();  // destroys this
+    return;
+  }
   outbuf_.AddString("Timed out, sorry...\n");
   Shutdown();
 }

@@ -8,9 +8,17 @@
 // discarded and nothing more is read.  The idle timer runs from the last
 // input only.
 //
-// A line longer than kMaxLine bytes (so far, without its line feed) ends
+// While more than 64 KiB of answers wait to be written, no further line is
+// handled and nothing more is read (backpressure); a client that lets its
+// idle timeout pass meanwhile has read nothing for that long and is closed
+// with "Console: the client reads nothing, closing the session".
+//
+// A line longer than kMaxLine bytes (so far, without its CR LF) ends
 // the session at once with "Console: line too long, closing the session",
 // so a client cannot make the daemon hold unbounded input.
+//
+// Lines are logged with the word after &p or &m masked and control bytes
+// as "\xHH" (core/log_text.h).
 #ifndef HOVANTRA_CONSOLE_CONSOLE_SESSION_H
 #define HOVANTRA_CONSOLE_CONSOLE_SESSION_H
 

@@ -100,10 +100,35 @@ TEST_F(ConsoleTest, OverlongLineEndsTheSession) {
 
 TEST_F(ConsoleTest, LineJustWithinTheBoundIsHandled) {
   Start("127.0.0.1");
-  std::string word(ConsoleServerSession::kMaxLine - 1, 'w');
-  client_.Send(word + "\r\n");
+  // The bound counts the line without its CR LF, which may come apart.
+  std::string word(ConsoleServerSession::kMaxLine, 'w');
+  client_.Send(word + "\r");
+  client_.Send("\n");
   ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word + "\n\n"));
+  client_.Send(word + "\r\n");
+  ASSERT_TRUE(Sees("Welcome, operator\nUnknown cmd " + word + "\n\nUnknown cmd " +
+                   word + "\n\n"));
   EXPECT_FALSE(log_.Contains("Console: line too long, closing the session"));
+  // One byte more, even a second CR, is too long.
+  client_.Send(word + "\r\r\n");
+  ASSERT_TRUE(runner_.RunUntil([&] { return client_.Poll(); }));
+  EXPECT_TRUE(log_.Contains("Console: line too long, closing the session"));
+}
+
+TEST_F(ConsoleTest, LoggedLinesHidePasswordsAndControlBytes) {
+  Start("127.0.0.1");
+  client_.Send("&M hunter2 status\n");
+  client_.Send("status\x1b[2J\rConsole: connection from 1:2 -- trusted\n");
+  ASSERT_TRUE(runner_.RunUntil([&] {
+    return log_.Contains("Console: handling [status\\x1b[2J\\x0dConsole: "
+                         "connection from 1:2 -- trusted]");
+  }));
+  EXPECT_TRUE(log_.Contains("Console: handling [&M *** status]"));
+  for (const std::string &line : log_.RawLines()) {
+    EXPECT_EQ(std::string::npos, line.find("hunter2")) << line;
+    EXPECT_EQ(std::string::npos, line.find('\x1b')) << line;
+    EXPECT_EQ(std::string::npos, line.find('\r')) << line;
+  }
 }
 
 TEST_F(ConsoleTest, RestartingTheConsoleEndsItsSessions) {
@@ -122,6 +147,7 @@ TEST_F(ConsoleTest, RestartingTheConsoleEndsItsSessions) {
 class QuickSession : public ConsoleServerSession {
  public:
   using ConsoleServerSession::ConsoleServerSession;
+  using ConsoleServerSession::OutputPaused;
   void Expire() { HandleSessionTimeout(); }
 };
 
@@ -145,6 +171,30 @@ TEST_F(ConsoleTest, IdleTimeoutSaysSoAndCloses) {
   server.last->Expire();
   ASSERT_TRUE(EndsWith("Timed out, sorry...\n"));
   EXPECT_EQ(0, server.SessionCount());
+}
+
+TEST_F(ConsoleTest, AClientThatDoesNotReadIsPausedThenEndedByItsTimeout) {
+  // Each answer is 100 kB.
+  std::string big = "[console]\ntrusted = 127.0.0.1\n[command big]\nresponse = ";
+  for (int i = 0; i < 100; i++) big += std::string(999, 'z') + "\n+";
+  log_.Dir().Write("test.ini", big + "\n");
+  ASSERT_TRUE(LoadConfiguration(log_.Dir().File("test.ini").c_str()));
+  QuickServer server;
+  ASSERT_TRUE(server.Listen(&selector_));
+  ASSERT_TRUE(client_.Connect(server.BoundPort()));
+  int small = 4096;
+  setsockopt(client_.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  std::string lines;
+  for (int i = 0; i < 100; i++) lines += "big\n";
+  client_.Send(lines);
+  ASSERT_TRUE(runner_.RunUntil([&] { return server.last && server.last->OutputPaused(); }));
+  // The socket buffers hold a few answers; the rest of the lines wait.
+  std::vector<std::string> logged = log_.Lines();
+  EXPECT_LT(std::count(logged.begin(), logged.end(), "Console: handling [big]"), 50);
+  EXPECT_EQ(1, server.SessionCount());
+  server.last->Expire();
+  EXPECT_EQ(0, server.SessionCount());
+  EXPECT_TRUE(log_.Contains("Console: the client reads nothing, closing the session"));
 }
 
 }  // namespace

@@ -136,14 +136,7 @@ int main(int argc, char **argv) {
   StartWebServer(selector);
   StartMqtt(selector);
   SmscmdPoller *sms_poller = new SmscmdPoller(selector, 1000, ProcessCommand);
-  long watchdog = GeneralWatchdog();
-  // A negative interval would give a timer that is due at every pass and
-  // keep the loop spinning.
-  if (watchdog < 0)
-    LogMessage("Negative watchdog interval %ld ignored, running without watchdog",
-               watchdog);
-  else if (watchdog != 0)
-    new Watchdog(selector, static_cast<int>(watchdog * 1000));
+  StartWatchdog(selector, GeneralWatchdog());
   SetActionEventLoop(selector);
 
   selector->Go();

@@ -75,7 +75,9 @@ void RestartInPlace(char **argv, const ScriptVariable &program_path) {
   // A pending alarm survives exec; the new image may run without a
   // watchdog, and its own watchdog sets the alarm afresh.
   alarm(0);
-  execv(argv[0], argv);
+  // A name without a slash was found through PATH, which need not find the
+  // same program now; the running program itself is always at hand.
+  execv(strchr(argv[0], '/') ? argv[0] : "/proc/self/exe", argv);
   LogMessage("Restarting (with argv[0]==%s) failed", argv[0]);
   exit(1);
 }

@@ -28,8 +28,9 @@ ScriptVariable AbsoluteProgramPath(const char *argv0);
 // argv[0] becomes program_path; flushes the log, changes back to the start
 // directory, closes descriptors 3 and up (the log closes at exec, so it can
 // still report a failure), cancels the watchdog's alarm and executes
-// program_path with argv.  Only
-// returns through exit(1), after logging
+// program_path with argv, or the running program (/proc/self/exe) under
+// that name when program_path has no "/" (it was found through PATH).
+// Only returns through exit(1), after logging
 // "Restarting (with argv[0]==%s) failed".
 [[noreturn]] void RestartInPlace(char **argv, const ScriptVariable &program_path);
 

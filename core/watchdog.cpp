@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <climits>
+
 #include "core/log.h"
 
 Watchdog::Watchdog(OVKEventSelector *selector, int interval_ms)
@@ -22,4 +24,19 @@ void Watchdog::TimeoutHandle() {
   alarm((interval_ms_ / 1000) * 2);
   LogResume();
   Arm();
+}
+
+Watchdog *StartWatchdog(OVKEventSelector *selector, long seconds) {
+  if (seconds < 0) {
+    LogMessage("Negative watchdog interval %ld ignored, running without watchdog",
+               seconds);
+    return nullptr;
+  }
+  if (seconds > INT_MAX / 1000) {
+    LogMessage("Watchdog interval %ld too large (at most %d seconds), "
+               "running without watchdog", seconds, INT_MAX / 1000);
+    return nullptr;
+  }
+  if (seconds == 0) return nullptr;
+  return new Watchdog(selector, static_cast<int>(seconds * 1000));
 }

@@ -27,4 +27,10 @@ class Watchdog : public OVKTimeoutHandler {
   int interval_ms_;
 };
 
+// The watchdog for the `watchdog` setting in seconds: none for 0.  A
+// negative value, or one whose milliseconds do not fit the interval, would
+// make the timer due on every pass of the loop; it is logged and the
+// daemon runs without a watchdog.
+Watchdog *StartWatchdog(OVKEventSelector *selector, long seconds);
+
 #endif

@@ -101,4 +101,25 @@ TEST_F(WatchdogTest, SubSecondIntervalClearsTheAlarm) {
   EXPECT_EQ(alarm(0), 0u);  // (400 / 1000) * 2 == 0 seconds
 }
 
+TEST_F(WatchdogTest, StartRefusesIntervalsThatWouldSpin) {
+  EXPECT_EQ(StartWatchdog(&sel_, 0), nullptr);
+  EXPECT_TRUE(log_.Lines().empty());
+  EXPECT_EQ(StartWatchdog(&sel_, -1), nullptr);
+  EXPECT_EQ(log_.Lines().back(),
+            "Negative watchdog interval -1 ignored, running without watchdog");
+  // 2147484 seconds are 2147484000 ms: past the interval's range.
+  for (long seconds : {2147484L, 9223372036854775807L}) {
+    EXPECT_EQ(StartWatchdog(&sel_, seconds), nullptr);
+    EXPECT_EQ(log_.Lines().back(),
+              "Watchdog interval " + std::to_string(seconds) +
+                  " too large (at most 2147483 seconds), running without watchdog");
+  }
+  // The largest interval that fits runs, ticking far ahead.
+  Watchdog *dog = StartWatchdog(&sel_, 2147483);
+  ASSERT_NE(dog, nullptr);
+  EXPECT_EQ(log_.Lines().back(), "Watchdog interval is 2147483000 milliseconds");
+  EXPECT_EQ(dog->ExpirySec(), 500 + 2147483);
+  delete dog;
+}
+
 }  // namespace

@@ -193,6 +193,8 @@ FoundBoard *board_find(uint32_t id) {
         unsigned char report[kBoardReportSize];
         if (ReadExactly(entry->handle, 2, report, kBoardReportSize) == 0)
           entry->version = U32(report + 4);
+        else
+          entry->version_failed = true;
       }
       entry->next = list;
       list = entry;

@@ -69,6 +69,7 @@ struct FoundBoard {
   uint32_t version;     // 0 for legacy boards and failed reads
   BoardHandle *handle;  // nullptr for legacy boards; the list owns it
   FoundBoard *next;
+  bool version_failed = false;  // a current board whose report 2 read failed
 };
 
 // The manufacturer strings a genuine board carries (exact comparison).

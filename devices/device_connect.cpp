@@ -18,6 +18,17 @@ void device_connect(DeviceRecord *r, bool announce) {
     board_free_list(list);
     return;
   }
+  // Without its version and input range a board would run with the wrong
+  // line layout and no inputs for the whole connection.  Such a connection
+  // fails, and stopping at the first failed read holds the loop for one
+  // timeout at most; the next reconnection poll tries again.
+  int first = -1, last = -1;
+  if (found->version_failed ||
+      board_read_input_range(found->handle, &first, &last) < 0) {
+    if (announce) LogMessage("QTR0xx device %x configuration failure", r->id);
+    board_free_list(list);
+    return;
+  }
   LogMessage("QTR0xx %x is [%x:%x:%x], vers. %d, good", r->id,
              static_cast<unsigned>(found->serial[0]),
              static_cast<unsigned>(found->serial[1]),
@@ -27,7 +38,8 @@ void device_connect(DeviceRecord *r, bool announce) {
   r->board = found->handle;
   r->status = -1;
   r->onewire_cut_logged = false;
-  board_read_input_range(r->board, &r->first_input, &r->last_input);
+  r->first_input = first;
+  r->last_input = last;
   int counters[kDeviceInputs] = {};
   if (board_read_counters(r->board, counters, kDeviceInputs) < 0) {
     r->board = nullptr;  // stays with the entry, closed with the list

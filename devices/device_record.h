@@ -44,8 +44,10 @@ void device_records_push(DeviceRecord *record);
 // Frees every record, closing its board.
 void device_records_clear();
 
-// Looks for the record's board and takes it; with announce, failures are
-// logged too.
+// Looks for the record's board and takes it once its version, input range
+// and counters are read; with announce, failures are logged too ("not
+// found", "incompatible version", "configuration failure", "counters
+// failure").
 void device_connect(DeviceRecord *record, bool announce);
 // Closes the board and logs "QTR0xx %04x is LOST!".
 void device_lose(DeviceRecord *record);

@@ -110,6 +110,46 @@ TEST_F(DevicesTest, ConnectFailuresAreAnnouncedOnlyAtConfiguration) {
   EXPECT_EQ(sim_usb_open_handles(), 2);
 }
 
+TEST_F(DevicesTest, AConnectionWhoseReadsFailIsAFailedConnection) {
+  // The version read and the input range read each fail once.
+  SimBoard b = Make("a", "1:2:1a2b");
+  b.short_reads = 2;
+  Put(b);
+  Configure(kDoorBoard);
+  devices_configure();
+  EXPECT_TRUE(Logged("QTR0xx device 1a2b configuration failure"));
+  EXPECT_FALSE(Logged("QTR0xx 1a2b is [1:2:1a2b], vers. 0, good"));
+  EXPECT_EQ(devices_report_text().Str(), "[1a2b: ?!]");
+  EXPECT_EQ(Get("a").short_reads, 1);  // the attempt ended at the first failure
+  log_.Clear();
+  Poll(5);  // the first reconnection poll fails quietly
+  EXPECT_TRUE(log_.Lines().empty());
+  Poll(5);
+  EXPECT_EQ(log_.Lines(), (Events{"QTR0xx 1a2b is [1:2:1a2b], vers. 4000001, good"}));
+  // The connection sees its inputs.
+  Edit("a", [](SimBoard *s) { SimBoardPulse(s, 0, 1); });
+  Poll();
+  EXPECT_EQ(RaisedEvents(), (Events{"door_open", "door_closed"}));
+
+  // A board that times out costs one timeout per attempt, not one per read.
+  Edit("a", [](SimBoard *s) {
+    s->plugged = false;
+  });
+  Poll(3);
+  Edit("a", [](SimBoard *s) {
+    s->plugged = true;
+    s->generation++;
+    s->timeouts = 3;
+  });
+  Poll(1);  // a reconnection poll
+  EXPECT_EQ(Get("a").timeouts, 2);
+  Poll(5);
+  EXPECT_EQ(Get("a").timeouts, 1);
+  Poll(5);
+  Poll(5);
+  EXPECT_EQ(devices_report_text().Str(), "[1a2b:+ siren:off pump:off door:no] ");
+}
+
 TEST_F(DevicesTest, SectionZeroTakesTheLastBoardOnTheBus) {
   Add("a", "1:1:1");
   Add("b", "1:1:2");

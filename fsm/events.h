@@ -15,7 +15,9 @@ const int kMaxEventDepth = 32;
 // run for ever (2^32 events), so one outermost event and everything it
 // raises may process at most this many events; the rest are dropped with
 // one "Events after ``%s'' dropped: more than %d raised by one event" line.
-const int kMaxEventsPerCause = 256;
+// The bound leaves room for long flat subevents lists while a doubling
+// chain stops after 14 levels.
+const int kMaxEventsPerCause = 10000;
 
 // line: the event name followed by argument words.
 void ProcessEvent(const ScriptVariable &line);

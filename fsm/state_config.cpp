@@ -6,6 +6,8 @@
 namespace {
 
 // Both values of "a:b", each a number with the radix taken from its prefix.
+// A negative time would make the blinker's timer due on every pass of the
+// loop, so it is refused.
 bool ParseLamp(const ScriptVariable &value, int &on, int &off) {
   if (value == "on") {
     on = 1;
@@ -19,7 +21,8 @@ bool ParseLamp(const ScriptVariable &value, int &on, int &off) {
   }
   ScriptVector tokens = SplitTokens(value, ":", " \t\n");
   if (tokens.size() != 2) return false;
-  return tokens[0].GetInt(on, 0) && tokens[1].GetInt(off, 0);
+  return tokens[0].GetInt(on, 0) && tokens[1].GetInt(off, 0) && on >= 0 &&
+         off >= 0;
 }
 
 bool ParseSound(ScriptVariable value, int &mode) {

@@ -45,7 +45,11 @@ TEST_F(FsmTest, StateConfigLampValues) {
       "[state e]\nlamp = 5\n"
       "[state f]\nlamp = 5:x\n"
       "[state g]\nlamp = ON\n"
-      "[state h]\nlamp = 1:2:3\n");
+      "[state h]\nlamp = 1:2:3\n"
+      "[state i]\nlamp = -5:-5\n"
+      "[state j]\nlamp = 500:-1\n"
+      "[state k]\nlamp = 0:-1\n"
+      "[state l]\nlamp = 0:0\n");
   StateConfig c;
   ASSERT_TRUE(ReadStateConfig("a", c));
   EXPECT_EQ(c.lamp_on, 500);
@@ -59,7 +63,11 @@ TEST_F(FsmTest, StateConfigLampValues) {
   ASSERT_TRUE(ReadStateConfig("d", c));
   EXPECT_EQ(c.lamp_on, 0);
   EXPECT_EQ(c.lamp_off, 0);
-  for (const char *bad : {"e", "f", "g", "h"}) {
+  ASSERT_TRUE(ReadStateConfig("l", c));
+  EXPECT_EQ(c.lamp_on, 0);
+  EXPECT_EQ(c.lamp_off, 0);
+  // Negative times would keep the blink timer always due.
+  for (const char *bad : {"e", "f", "g", "h", "i", "j", "k"}) {
     EXPECT_FALSE(ReadStateConfig(bad, c)) << bad;
     EXPECT_TRUE(Logged(std::string("Incorrect lamp timing for state ``") +
                        bad + "''"))

@@ -2,7 +2,8 @@
 // from a phone, over a small configuration: commands with actions, events
 // and responses, aliases (one chain ends in a cycle), the &-words, state
 // machines with transitions, timed transitions and events that reach
-// themselves.  Every input starts from the same states.
+// themselves.  Every input starts from the same states.  The line as the
+// log shows it holds no control byte and no password.
 #include <unistd.h>
 
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "core/event_selector.h"
 #include "core/event_sink.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "devices/lamp_blinker.h"
 #include "fsm/events.h"
 #include "fsm/states.h"
@@ -173,6 +175,18 @@ void Run(const char *caller, const ScriptVariable &line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   SetUpOnce();
   ScriptVariable line(std::string(reinterpret_cast<const char *>(data), size));
+  // As the log shows the line: no control byte, and no word after &p or
+  // &m survives.
+  ScriptVariable logged = LogCommandLine(line);
+  for (size_t i = 0; i < logged.Length(); i++) {
+    unsigned char c = static_cast<unsigned char>(logged.Str()[i]);
+    FUZZ_CHECK(c >= 0x20 && c != 0x7f);
+  }
+  ScriptVector words = SplitWords(line);
+  for (size_t i = 0; i < words.size(); i++)
+    FUZZ_CHECK(LogCommandWord(words, static_cast<long>(i)) ==
+               (i > 0 && IsPasswordWord(words[i - 1]) ? ScriptVariable("***")
+                                                      : LogSafe(words[i])));
   static const char *const kCallers[] = {"trusted", "", "+111"};
   OVKEventSelector loop;
   for (const char *caller : kCallers) {

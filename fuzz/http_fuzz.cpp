@@ -2,7 +2,8 @@
 // then sent as one client's request to a server session on a socket pair,
 // driven by the event loop until the session closes.  Requests that carry
 // an Authorization header, or ask for /private, go through Digest
-// authentication.
+// authentication, which serves only an answer made for the request target.
+// Parsing stops where the raw head crosses its bounds.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,8 +27,12 @@ class Machine : public OVKDigestAuthMachine {
   class Served : public OVKWebSession {
    public:
     explicit Served(Machine *machine) : OVKWebSession(machine) {}
-    void HandleRequest(OVKHttpServerSession *session, OVKHttpRequestParser &,
+    void HandleRequest(OVKHttpServerSession *session, OVKHttpRequestParser &request,
                        OVKHttpMessage &, const ScriptVariable &user) override {
+      // A served answer names this very request target.
+      DigestParameters params =
+          ParseDigestParameters(GetHeader(request, "Authorization").Range(7));
+      FUZZ_CHECK(FindDigestParameter(params, "uri") == session->Target());
       session->SetStatus(200, "OK");
       session->Response().Body().AddString(user.c_str());
       session->SendResponse();
@@ -129,6 +134,9 @@ void ParseByteByByte(const uint8_t *data, size_t size) {
   // Every byte after the head is body, and nothing else is.
   FUZZ_CHECK(parser.Body().Length() == body_bytes);
   FUZZ_CHECK(parser.HeadSize() >= 0 && static_cast<size_t>(parser.HeadSize()) <= size);
+  // Every byte is either head or body.
+  FUZZ_CHECK(static_cast<size_t>(parser.RawHeadSize() + body_bytes) == size);
+  FUZZ_CHECK(parser.HeadSize() <= parser.RawHeadSize());
   if (parser.RequestLineComplete()) FUZZ_CHECK(!parser.StartLine().IsAbsent());
   for (int i = 0; i < parser.HeaderCount(); i++) {
     FUZZ_CHECK(!parser.HeaderAt(i).name.IsAbsent());
@@ -153,6 +161,13 @@ void Serve(const uint8_t *data, size_t size) {
     // Input and end of file are both queued, so the session always ends.
     FUZZ_CHECK(session->closed);
     FUZZ_CHECK(session->requests <= 1);
+    // Parsing stops at the byte that crosses a bound of the head.
+    const OVKHttpRequestParser &request = session->Request();
+    FUZZ_CHECK(request.RawHeadSize() <= OVKHttpServerSession::kMaxRawHeadSize + 1);
+    FUZZ_CHECK(request.HeaderCount() <= OVKHttpServerSession::kMaxHeaders + 1);
+    if (request.RawHeadSize() > OVKHttpServerSession::kMaxRawHeadSize ||
+        request.HeaderCount() > OVKHttpServerSession::kMaxHeaders)
+      FUZZ_CHECK(session->requests == 0);
     // An answer has a status line, or is the bare form for a request
     // without one.
     const std::string &a = driver.answer;

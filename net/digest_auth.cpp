@@ -16,6 +16,20 @@ ScriptVariable MD5hex(const ScriptVariable &text) {
   return ScriptVariable(std::move(out));
 }
 
+bool SameDigest(const ScriptVariable &answer, const ScriptVariable &expected) {
+  // The time taken must not tell how many leading digits were right.
+  if (answer.Length() != expected.Length()) return false;
+  const std::string &a = answer.Str();
+  const std::string &e = expected.Str();
+  unsigned char differ = 0;
+  for (size_t i = 0; i < a.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(a[i]);
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    differ |= static_cast<unsigned char>(c ^ static_cast<unsigned char>(e[i]));
+  }
+  return differ == 0;
+}
+
 DigestParameters ParseDigestParameters(const ScriptVariable &text) {
   enum { kSkip, kName, kToEquals, kBeforeValue, kPlain, kQuoted, kToComma };
   DigestParameters params;
@@ -110,17 +124,18 @@ void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
   ScriptVariable user = FindDigestParameter(params, "username");
   ScriptVariable password = ScriptVariable::Absent();
   if (!user.IsAbsent()) password = GetPassword(user);
+  // The answer covers the uri it names; that must be the target of this
+  // very request, or a captured answer for one page would open any other.
   if (realm.IsAbsent() || nonce.IsAbsent() || uri.IsAbsent() ||
       answer.IsAbsent() || user.IsAbsent() || password.IsAbsent() ||
-      realm != realm_) {
+      realm != realm_ || uri != session->Target()) {
     Challenge(session, false);
     return;
   }
   ScriptVariable ha1 = MD5hex(user + ":" + realm + ":" + password);
   ScriptVariable ha2 = MD5hex(session->Method() + ":" + uri);
   ScriptVariable expected = MD5hex(ha1 + ":" + nonce + ":" + ha2);
-  if (answer.Length() != expected.Length() ||
-      strcasecmp(answer.c_str(), expected.c_str()) != 0) {
+  if (!SameDigest(answer, expected)) {
     Challenge(session, false);
     return;
   }

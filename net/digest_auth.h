@@ -1,6 +1,8 @@
 // OVKDigestAuthMachine: HTTP Digest access authentication in its original
 // form (MD5 over user, realm, password, nonce, method and uri; no qop).
 //
+// An answer counts only for the request target it names in `uri`.
+//
 // Every nonce handed out is the key of a web session of the table this
 // machine is.  A request is served when its digest is right and its nonce
 // names a live session, which then lives on; a right digest with a dead
@@ -41,6 +43,11 @@ class OVKDigestAuthMachine : public OVKWebSessionCollection {
 
 // MD5 of the bytes of text as 32 lower-case hex digits.
 ScriptVariable MD5hex(const ScriptVariable &text);
+
+// Whether a digest answer equals the expected lower-case digest, without
+// regard to the case of its letters, in time that depends on the length
+// only.
+bool SameDigest(const ScriptVariable &answer, const ScriptVariable &expected);
 
 using DigestParameters = std::vector<std::pair<ScriptVariable, ScriptVariable>>;
 // Splits the text after "Digest " into (name, value) pairs: name=value or

@@ -120,10 +120,11 @@ class DigestAuthTest : public ::testing::Test {
 
   // One request on a new connection; the whole answer.
   std::string Request(const std::string &authorization,
-                      const std::string &method = "GET") {
+                      const std::string &method = "GET",
+                      const std::string &target = "/secret") {
     TestPeer client;
     EXPECT_TRUE(client.Connect(server_.BoundPort()));
-    std::string request = method + " /secret HTTP/1.1\r\n";
+    std::string request = method + " " + target + " HTTP/1.1\r\n";
     if (!authorization.empty()) request += "Authorization: " + authorization + "\r\n";
     client.Send(request + "\r\n");
     EXPECT_TRUE(loop_.RunUntil([&] { return client.Poll(); }));
@@ -145,10 +146,11 @@ class DigestAuthTest : public ::testing::Test {
   std::string Credentials(const std::string &user, const std::string &password,
                           const std::string &nonce,
                           const std::string &realm = "home",
-                          const std::string &method = "GET") {
+                          const std::string &method = "GET",
+                          const std::string &uri = "/secret") {
     return "Digest username=\"" + user + "\", realm=\"" + realm +
-           "\", nonce=\"" + nonce + "\", uri=\"/secret\", response=\"" +
-           DigestResponse(user, realm, password, method, "/secret", nonce) + "\"";
+           "\", nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" +
+           DigestResponse(user, realm, password, method, uri, nonce) + "\"";
   }
 
   OVKEventSelector selector_;
@@ -215,6 +217,40 @@ TEST_F(DigestAuthTest, EveryOtherFailureIsAPlainChallenge) {
   Nonce(Request(Credentials("alice", "wonder", forged)), true);
   Nonce(Request(Credentials("alice", "wonder", nonce + "0")), true);
   EXPECT_EQ(0, machine_.served);
+}
+
+TEST_F(DigestAuthTest, AnswerIsBoundToTheRequestTarget) {
+  std::string nonce = Nonce(Request(""), false);
+  // A captured answer for one page opens no other.
+  Nonce(Request(Credentials("alice", "wonder", nonce), "GET", "/other"), false);
+  // The target counts as received: encoded, with its query.
+  const std::string target = "/a%20b?x=1";
+  EXPECT_EQ("HTTP/1.1 200 OK\r\n\r\nserved",
+            Request(Credentials("alice", "wonder", nonce, "home", "GET", target),
+                    "GET", target));
+  Nonce(Request(Credentials("alice", "wonder", nonce, "home", "GET", "/a b?x=1"),
+                "GET", target),
+        false);
+  Nonce(Request(Credentials("alice", "wonder", nonce, "home", "GET", "/a%20b"),
+                "GET", target),
+        false);
+  // Even over a dead nonce a wrong uri is a plain challenge, not stale.
+  machine_.FindSession(nonce)->TimeoutHandle();
+  Nonce(Request(Credentials("alice", "wonder", nonce), "GET", "/other"), false);
+  EXPECT_EQ(1, machine_.served);
+}
+
+TEST(SameDigest, CaseOfTheAnswerDoesNotMatterItsLengthDoes) {
+  const ScriptVariable expected = "0123456789abcdef0123456789abcdef";
+  EXPECT_TRUE(SameDigest("0123456789ABCDEF0123456789abcdef", expected));
+  EXPECT_FALSE(SameDigest("0123456789abcdef0123456789abcdee", expected));
+  EXPECT_FALSE(SameDigest("1123456789abcdef0123456789abcdef", expected));
+  EXPECT_FALSE(SameDigest("0123456789abcdef0123456789abcde", expected));
+  EXPECT_FALSE(SameDigest("0123456789abcdef0123456789abcdef0", expected));
+  EXPECT_FALSE(SameDigest("", expected));
+  // Only letters fold: a byte that differs from a digit by the case bit
+  // is no digit.
+  EXPECT_FALSE(SameDigest("\x10" "123456789abcdef0123456789abcdef", expected));
 }
 
 }  // namespace

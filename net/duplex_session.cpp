@@ -6,8 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/log.h"
-
 namespace {
 const int kReadChunk = 1024;
 
@@ -73,6 +71,13 @@ void OVKGenericDuplexSession::RestartIdleTimer() {
   }
 }
 
+bool OVKGenericDuplexSession::PausedForOutput() {
+  if (outbuf_.Length() <= kOutputBound) return false;
+  output_paused_ = true;
+  reading_enabled_ = false;
+  return true;
+}
+
 int OVKGenericDuplexSession::WriteQueue() {
   ssize_t n = -1;
   if (!not_a_socket_) {
@@ -121,12 +126,6 @@ void OVKGenericDuplexSession::Handle(bool readable, bool writable,
       inbuf_.AddData(chunk, static_cast<int>(n));
       HandleNewInput();
       if (watch.Ended()) return;
-      if (outbuf_.Length() > max_output_) {
-        LogMessage("Session output queue over %d bytes, closing the session",
-                   max_output_);
-        Close();
-        return;
-      }
     } else if (n == 0) {
       HandleRemoteClosing();
       return;
@@ -139,8 +138,15 @@ void OVKGenericDuplexSession::Handle(bool readable, bool writable,
   if (writable && outbuf_.Length() > 0) {
     int n = WriteQueue();
     if (n > 0) {
-      if (restart_timer_on_output_) RestartIdleTimer();
+      if (restart_timer_on_output_ || output_paused_) RestartIdleTimer();
       outbuf_.DropData(n);
+      if (output_paused_ && outbuf_.Length() <= kOutputBound &&
+          !close_when_drained_) {
+        output_paused_ = false;
+        reading_enabled_ = true;
+        HandleNewInput();
+        if (watch.Ended()) return;
+      }
     } else if (n < 0) {
       HandleWriteError();
       if (watch.Ended()) return;

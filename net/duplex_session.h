@@ -8,10 +8,15 @@
 // peer that has gone is a write error, never SIGPIPE.  A read or write that
 // would block or was interrupted is not an error; the next event retries.
 //
-// The output queue is bounded: when a peer that does not read lets it grow
-// beyond max_output_ bytes (1 MiB unless a derived class sets another
-// bound) after its input was handled, the session logs
-// "Session output queue over %d bytes, closing the session" and closes.
+// Backpressure: a derived class asks PausedForOutput before it handles
+// each further piece of input.  While the output queue holds more than
+// kOutputBound bytes the answer is yes, and reading stops; the input
+// already read waits in the input queue.  Once writes bring the output
+// queue down to the bound, reading resumes and HandleNewInput runs again.
+// A peer that does not read thus holds at most one answer plus the bound,
+// and an answer of any size reaches a peer that reads it, whole and in
+// order.  While paused, every write restarts the idle timer: the peer is
+// waiting for the session, not idle.
 //
 // Close may destroy the session (a server session is deleted by its server
 // from inside Close); every caller of Close, Shutdown or a hook that may
@@ -27,7 +32,7 @@
 class OVKGenericDuplexSession : private OVKFdHandler,
                                 private OVKTimeoutHandler {
  public:
-  static const int kDefaultMaxOutput = 1 << 20;
+  static const int kOutputBound = 64 * 1024;
 
   // idle_timeout_sec < 1: no idle timer.  greeting may be nullptr; it is
   // queued for output.
@@ -59,6 +64,11 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   virtual void HandleWriteError() { Close(); }
   virtual void HandleRemoteClosing() { Close(); }
 
+  // True, with reading stopped, while the output queue holds more than
+  // kOutputBound bytes (see above).
+  bool PausedForOutput();
+  bool OutputPaused() const { return output_paused_; }
+
   OVKEventSelector *GetSelector() const { return selector_; }
   bool HasIdleTimer() const { return idle_sec_ > 0 || idle_usec_ > 0; }
   // Whether the idle timer was ever armed.
@@ -73,7 +83,6 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   OVKBuffer outbuf_;
   bool restart_timer_on_input_ = true;
   bool restart_timer_on_output_ = true;
-  int max_output_ = kDefaultMaxOutput;
 
  private:
   // Unregisters and closes; true when a descriptor was actually closed.
@@ -87,6 +96,7 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   struct DestroyWatch;
   bool *destroyed_flag_ = nullptr;
   bool not_a_socket_ = false;
+  bool output_paused_ = false;
 };
 
 class OVKInetDuplexSession : public OVKGenericDuplexSession {

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "core/test_log.h"
 #include "net/test_loop.h"
 
 namespace {
@@ -21,7 +20,7 @@ class LineSession : public OVKGenericDuplexSession {
 
   void HandleNewInput() override {
     OVKBuffer line;
-    while (inbuf_.ReadLine(line)) {
+    while (!PausedForOutput() && inbuf_.ReadLine(line)) {
       lines.push_back(line.GetBuffer());
       if (lines.back() == "dump") outbuf_.AddData(std::string(2 << 20, 'd').data(), 2 << 20);
       if (lines.back() == "echo") outbuf_.AddString("echo\n");
@@ -43,6 +42,7 @@ class LineSession : public OVKGenericDuplexSession {
   }
 
   using OVKGenericDuplexSession::IdleTimerEverSet;
+  using OVKGenericDuplexSession::OutputPaused;
   void SetIdleMicroseconds(int usec) { idle_usec_ = usec; }
   void DisableReading() { reading_enabled_ = false; }
   int OutputLength() const { return outbuf_.Length(); }
@@ -150,13 +150,28 @@ TEST_F(DuplexSessionTest, WritingToAGonePeerIsAWriteErrorNotASignal) {
   EXPECT_EQ(1, s.write_errors);
 }
 
-TEST_F(DuplexSessionTest, OutputQueueBeyondTheBoundClosesTheSession) {
-  TestLog log;
+TEST_F(DuplexSessionTest, AFullOutputQueuePausesInputUntilItDrains) {
   LineSession s(0);
   s.Startup(&selector_, ours_, nullptr);
-  peer_->Send("dump\n");
-  ASSERT_TRUE(runner_.RunUntil([&] { return s.closed == 1; }));
-  EXPECT_TRUE(log.Contains("Session output queue over 1048576 bytes, closing the session"));
+  peer_->Send("dump\necho\n");
+  ASSERT_TRUE(runner_.RunUntil([&] { return s.OutputPaused(); }));
+  peer_->Send("later\n");
+  // While the peer reads nothing the session neither handles the queued
+  // line nor reads the new one, and stays open.
+  runner_.RunUntil([] { return false; }, 100);
+  EXPECT_EQ(std::vector<std::string>{"dump"}, s.lines);
+  EXPECT_TRUE(s.OutputPaused());
+  EXPECT_EQ(0, s.closed);
+  // Once the peer reads, the answer comes whole and the waiting lines run.
+  std::string expected = std::string(2 << 20, 'd') + "echo\n";
+  ASSERT_TRUE(runner_.RunUntil([&] {
+    peer_->Poll();
+    return peer_->Text().size() >= expected.size() && s.lines.size() == 3;
+  }));
+  EXPECT_TRUE(peer_->Text() == expected);
+  EXPECT_EQ((std::vector<std::string>{"dump", "echo", "later"}), s.lines);
+  EXPECT_FALSE(s.OutputPaused());
+  EXPECT_EQ(0, s.closed);
 }
 
 TEST(DuplexSessionPipeTest, WritesToDescriptorsThatAreNotSockets) {

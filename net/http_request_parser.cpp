@@ -17,6 +17,11 @@ void OVKHttpRequestParser::CompleteHeader() {
 }
 
 void OVKHttpRequestParser::Feed(unsigned char c) {
+  if (state_ != kBody) raw_head_size_++;
+  Step(c);
+}
+
+void OVKHttpRequestParser::Step(unsigned char c) {
   char ch = static_cast<char>(c);
   switch (state_) {
     case kBeforeRequest:
@@ -73,7 +78,7 @@ void OVKHttpRequestParser::Feed(unsigned char c) {
         token_.Erase();
         colon_pos_ = -1;
         state_ = kHeaderName;
-        Feed(c);
+        Step(c);
       }
       return;
     case kContinuation:

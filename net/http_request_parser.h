@@ -8,7 +8,9 @@
 //
 // The head size counts the significant bytes of the head (line ends, the
 // blanks between name and colon and the blanks that start a folded line are
-// not counted), so that the session can bound it.
+// not counted), so that the session can bound it.  The raw head size counts
+// every byte fed before the body, line ends and blank lines included, which
+// is what the head costs in memory and time.
 #ifndef HOVANTRA_NET_HTTP_REQUEST_PARSER_H
 #define HOVANTRA_NET_HTTP_REQUEST_PARSER_H
 
@@ -38,15 +40,18 @@ class OVKHttpRequestParser : public OVKHttpMessage {
   bool RequestLineComplete() const { return state_ >= kHeaderName; }
   bool HeadComplete() const { return state_ == kBody; }
   int HeadSize() const { return head_size_; }
+  int RawHeadSize() const { return raw_head_size_; }
   int ErrorCode() const { return error_code_; }
 
  private:
+  void Step(unsigned char c);
   void CompleteHeader();
 
   int state_ = kBeforeRequest;
   OVKBuffer token_;
   int colon_pos_ = -1;
   int head_size_ = 0;
+  int raw_head_size_ = 0;
   int error_code_ = 0;
 };
 

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "core/log.h"
+
 static const char kServerName[] = "Another ugly server created with OVK";
 static const char kErrorContentType[] = "text/html; charset=iso-8859-1";
 
@@ -36,11 +38,26 @@ static bool ParseContentLength(const ScriptVariable &text, int *value) {
 OVKHttpServerSession::OVKHttpServerSession(int fd, int idle_timeout_sec,
                                            OVKEventSelector *selector,
                                            OVKTcpServer *server)
-    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {
-  // One connection carries one answer and reads nothing after the request,
-  // so a peer cannot make the queue grow: the answer itself, a page or a
-  // file of any size, is all it ever holds.
-  max_output_ = INT_MAX;
+    : OVKTcpServerSession(fd, idle_timeout_sec, selector, server) {}
+
+OVKHttpServerSession::~OVKHttpServerSession() { deadline_.Disarm(); }
+
+void OVKHttpServerSession::RequestDeadline::Arm(OVKEventSelector *selector) {
+  selector_ = selector;
+  SetFromNow(kRequestDeadline, 0);
+  selector_->RegisterTimeout(this);
+}
+
+void OVKHttpServerSession::RequestDeadline::Disarm() {
+  if (selector_ != nullptr) selector_->RemoveTimeout(this);
+  selector_ = nullptr;
+}
+
+void OVKHttpServerSession::RequestDeadline::TimeoutHandle() {
+  selector_ = nullptr;  // a fired timer is no longer registered
+  LogMessage("HTTP request not complete within %d seconds, closing the "
+             "connection", kRequestDeadline);
+  session_->Close();  // destroys the session and this timer with it
 }
 
 void OVKHttpServerSession::SetStatus(int code, const char *reason) {
@@ -193,6 +210,7 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
   }
   method_ = ScriptVariable(s.substr(i, method_end - i));
   path_ = ScriptVariable::Absent();
+  target_ = ScriptVariable::Absent();
 
   size_t target_start = method_end;
   while (target_start < n && IsLineBlank(s[target_start])) target_start++;
@@ -207,6 +225,7 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
       target_end--;
   }
   std::string target = s.substr(target_start, target_end - target_start);
+  target_ = ScriptVariable(target);
   if (target == "*") return;
 
   std::string path;
@@ -226,11 +245,30 @@ void OVKHttpServerSession::ParseRequestLine(const ScriptVariable &line) {
   path_ = HttpDecode(path);
 }
 
+bool OVKHttpServerSession::CheckRawHead() {
+  if (request_.RawHeadSize() <= kMaxRawHeadSize &&
+      request_.HeaderCount() <= kMaxHeaders)
+    return true;
+  SendError(413, "Request Entity Too Large", nullptr, true);
+  return false;
+}
+
 void OVKHttpServerSession::HandleNewInput() {
   if (draining_) {
     inbuf_.Erase();
     return;
   }
+  // Blank lines and blanks in a header name cost a client nothing, so the
+  // idle timer alone cannot end a request that never completes.
+  if (!deadline_started_ && inbuf_.Length() > 0 && GetSelector() != nullptr) {
+    deadline_started_ = true;
+    deadline_.Arm(GetSelector());
+  }
+  ParseInput();
+  if (state_ == kRequestComplete || state_ == kClosing) deadline_.Disarm();
+}
+
+void OVKHttpServerSession::ParseInput() {
   int length = inbuf_.Length();
   bool body_arrived = false;
   for (int i = 0; i < length; i++) {
@@ -241,6 +279,7 @@ void OVKHttpServerSession::HandleNewInput() {
     }
     unsigned char c = static_cast<unsigned char>(inbuf_.GetBuffer()[i]);
     request_.Feed(c);
+    if (!CheckRawHead()) continue;  // answered: the next byte stops the loop
     switch (state_) {
       case kIdle:
         if (c != '\n' && c != ' ' && c != '\t' && c != '\r') state_ = kRequestLine;

@@ -10,6 +10,13 @@
 //
 // Session states: 0 idle, 1 request line, 2 headers, 3 body, 4 request
 // complete, 6 closing (answered).
+//
+// A client cannot hold a connection or memory for ever: the whole request
+// (head and declared body) must arrive within kRequestDeadline seconds of
+// its first byte, or the connection is closed with the log line
+// "HTTP request not complete within %d seconds, closing the connection";
+// a head of more than kMaxRawHeadSize bytes (every byte, line ends
+// included) or more than kMaxHeaders header lines is answered 413 at once.
 #ifndef HOVANTRA_NET_HTTP_SERVER_SESSION_H
 #define HOVANTRA_NET_HTTP_SERVER_SESSION_H
 
@@ -33,9 +40,13 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   // Largest Content-Length accepted; larger bodies are refused with 413
   // before any of their bytes is kept.
   static const int kMaxBodySize = 64 * 1024;
+  static const int kMaxRawHeadSize = 32 * 1024;
+  static const int kMaxHeaders = 100;
+  static const int kRequestDeadline = 30;  // seconds from the first byte
 
   OVKHttpServerSession(int fd, int idle_timeout_sec,
                        OVKEventSelector *selector, OVKTcpServer *server);
+  ~OVKHttpServerSession() override;
 
   // The response start line becomes "HTTP/1.1 %3d %s".
   void SetStatus(int code, const char *reason);
@@ -56,6 +67,9 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   // Absent when not (yet) known; the path is decoded and has no query.
   const ScriptVariable &Method() const { return method_; }
   const ScriptVariable &Path() const { return path_; }
+  // The request target as received (not decoded, query included); absent
+  // when not (yet) known.
+  const ScriptVariable &Target() const { return target_; }
   int ContentLength() const { return content_length_; }
 
  protected:
@@ -76,6 +90,24 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   void HandleAllWritten() override;
 
  private:
+  // Fires kRequestDeadline seconds after the first byte of a request that
+  // is still incomplete.
+  class RequestDeadline : public ::OVKTimeoutHandler {
+   public:
+    explicit RequestDeadline(OVKHttpServerSession *session) : session_(session) {}
+    void TimeoutHandle() override;
+    void Arm(OVKEventSelector *selector);
+    void Disarm();
+
+   private:
+    OVKHttpServerSession *session_;
+    OVKEventSelector *selector_ = nullptr;  // while armed
+  };
+
+  // The request loop over the queued input.
+  void ParseInput();
+  // False (and 413 sent) when the head has grown past the raw bounds.
+  bool CheckRawHead();
   void ParseRequestLine(const ScriptVariable &line);
   void HeaderStep(const ScriptVariable &name, const ScriptVariable &value);
   // False (and 413 sent) when AcceptRequestSize refuses.
@@ -89,12 +121,15 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   int content_length_ = -1;
   ScriptVariable method_ = ScriptVariable::Absent();
   ScriptVariable path_ = ScriptVariable::Absent();
+  ScriptVariable target_ = ScriptVariable::Absent();
   // After the answer went out, the sending side is shut and what the client
   // still sends (a refused body, say) is read and dropped for a short while
   // before the socket is closed.  Closing with unread input makes the
   // kernel reset the connection, which can destroy the answer before the
   // client has read it.
   bool draining_ = false;
+  RequestDeadline deadline_{this};
+  bool deadline_started_ = false;
 };
 
 #endif

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <functional>
 #include <regex>
 #include <string>
 
+#include "core/test_log.h"
 #include "net/test_loop.h"
 
 namespace {
@@ -254,6 +257,32 @@ TEST_F(HttpServerSessionTest, HeadOverLimitIsRefused) {
   EXPECT_EQ(0, server_.seen.requests);
 }
 
+TEST_F(HttpServerSessionTest, RawHeadIsBoundedLineEndsIncluded) {
+  // Blanks and line ends in a header name are not counted in the head
+  // size, but they are bytes all the same.
+  std::string head = "GET / HTTP/1.1\r\n";
+  head += std::string(OVKHttpServerSession::kMaxRawHeadSize - head.size(), ' ');
+  client_.Send(head);
+  Settle();
+  EXPECT_EQ(OVKHttpServerSession::kHeaders, server_.last->State());
+  ExpectErrorAnswer(Exchange("\r"), "413", "Request Entity Too Large", "");
+  EXPECT_EQ(0, server_.seen.requests);
+}
+
+TEST_F(HttpServerSessionTest, HeaderLinesAreBounded) {
+  std::string head = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < OVKHttpServerSession::kMaxHeaders; i++) head += "a:\r\n";
+  EXPECT_EQ(kHello, Exchange(head + "\r\n"));
+  EXPECT_EQ(OVKHttpServerSession::kMaxHeaders + 0, server_.seen.headers);
+}
+
+TEST_F(HttpServerSessionTest, OneHeaderLineTooManyIsRefused) {
+  std::string head = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i <= OVKHttpServerSession::kMaxHeaders; i++) head += "a:\r\n";
+  ExpectErrorAnswer(Exchange(head + "\r\n"), "413", "Request Entity Too Large", "");
+  EXPECT_EQ(0, server_.seen.requests);
+}
+
 TEST_F(HttpServerSessionTest, BodyOverLimitIsRefusedBeforeBuffering) {
   ExpectErrorAnswer(
       Exchange("POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
@@ -304,5 +333,69 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"GET /only", "/only"},
                       TargetCase{" \tGET  /a b \t HTTP/1.0  ", "/a b"},
                       TargetCase{"GET /x%00y?q HTTP/1.1", "/x"}));
+
+// The real monotonic clock, moved forward by hand.
+long clock_offset_sec = 0;
+void OffsetClock(long *sec, long *usec) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  *sec = now.tv_sec + clock_offset_sec;
+  *usec = now.tv_nsec / 1000;
+}
+
+class RequestDeadlineTest : public HttpServerSessionTest {
+ protected:
+  void SetUp() override {
+    clock_offset_sec = 0;
+    OVKSetClockForTesting(OffsetClock);
+    HttpServerSessionTest::SetUp();
+  }
+  void TearDown() override { OVKSetClockForTesting(nullptr); }
+  // Moves the clock to seconds after the start and runs a few passes.
+  void At(long seconds) {
+    clock_offset_sec = seconds;
+    Settle();
+  }
+  TestLog log_;
+};
+
+TEST_F(RequestDeadlineTest, TricklingRequestIsClosedThirtySecondsAfterItsStart) {
+  // Each blank in a header name is input that restarts no count.
+  client_.Send("GET / HTTP/1.1\r\n");
+  ASSERT_TRUE(loop_.RunUntil(
+      [&] { return server_.last->State() == OVKHttpServerSession::kHeaders; }));
+  for (long t = 10; t < OVKHttpServerSession::kRequestDeadline; t += 10) {
+    client_.Send(" ");
+    At(t);
+    ASSERT_FALSE(client_.Poll()) << "closed at " << t;
+  }
+  clock_offset_sec = OVKHttpServerSession::kRequestDeadline + 1;
+  ASSERT_TRUE(loop_.RunUntil([&] { return client_.Poll(); }));
+  EXPECT_EQ("", client_.Text());
+  EXPECT_EQ(0, server_.SessionCount());
+  EXPECT_TRUE(log_.Contains(
+      "HTTP request not complete within 30 seconds, closing the connection"));
+}
+
+TEST_F(RequestDeadlineTest, BodyCountsIntoTheDeadline) {
+  client_.Send("POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nab");
+  ASSERT_TRUE(loop_.RunUntil([&] { return server_.seen.body_data_calls > 0; }));
+  At(OVKHttpServerSession::kRequestDeadline - 1);
+  EXPECT_FALSE(client_.Poll());
+  At(OVKHttpServerSession::kRequestDeadline + 1);
+  ASSERT_TRUE(loop_.RunUntil([&] { return client_.Poll(); }));
+  EXPECT_EQ(0, server_.seen.requests);
+}
+
+TEST_F(RequestDeadlineTest, CompleteRequestIsNotCutOff) {
+  server_.answer = nullptr;  // left unanswered: only the idle timer ends it
+  client_.Send("GET / HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(RunUntilRequests(1));
+  At(OVKHttpServerSession::kRequestDeadline + 1);
+  EXPECT_FALSE(client_.Poll());
+  EXPECT_EQ(1, server_.SessionCount());
+  EXPECT_FALSE(log_.Contains(
+      "HTTP request not complete within 30 seconds, closing the connection"));
+}
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "net/tcp_server.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "core/log.h"
 
 struct OVKTcpServer::Node {
   OVKTcpServerSession *session;
@@ -31,9 +35,15 @@ OVKTcpServer::OVKTcpServer(const char *address, int port)
     : OVKFdHandler(-1),
       port_(port),
       address_(strdup(address != nullptr ? address : "")),
-      peer_(new sockaddr_in()) {}
+      peer_(new sockaddr_in()) {
+  // The resume timer is first armed when no descriptor is left, and a
+  // sanitizer build checks an object's type on its first use through a
+  // pipe; so it is used once here, while descriptors are to be had.
+  resume_.SetExpiry(-1, -1);
+}
 
 OVKTcpServer::~OVKTcpServer() {
+  if (paused_ && selector_ != nullptr) selector_->RemoveTimeout(&resume_);
   free(address_);
   while (sessions_ != nullptr) {
     Node *node = sessions_;
@@ -49,10 +59,10 @@ OVKTcpServer::~OVKTcpServer() {
   }
 }
 
-bool OVKTcpServer::Listen(OVKEventSelector *selector) {
+bool OVKTcpServer::Listen(OVKEventSelector *selector, const char *what) {
   selector_ = selector;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd == -1) return false;
+  if (fd == -1) return ListenFailed(what);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   struct sockaddr_in addr;
@@ -62,6 +72,7 @@ bool OVKTcpServer::Listen(OVKEventSelector *selector) {
   addr.sin_addr.s_addr = inet_addr(address_);
   if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 ||
       listen(fd, 5) != 0) {
+    ListenFailed(what);
     close(fd);
     return false;
   }
@@ -69,6 +80,14 @@ bool OVKTcpServer::Listen(OVKEventSelector *selector) {
   SetFd(fd);
   selector_->RegisterFd(this);
   return true;
+}
+
+// Without this line an interface whose port is taken would be absent
+// with nothing said anywhere.
+bool OVKTcpServer::ListenFailed(const char *what) const {
+  LogMessage("Cannot listen for the %s on ``%s:%d'': %s", what, address_, port_,
+             strerror(errno));
+  return false;
 }
 
 uint32_t OVKTcpServer::LastPeerAddress() const {
@@ -95,6 +114,8 @@ void OVKTcpServer::RemoveSession(OVKTcpServerSession *session) {
   *link = node->next;
   delete node->session;
   delete node;
+  // Its descriptor is free again: the pending connection may fit now.
+  if (paused_) Resume();
 }
 
 int OVKTcpServer::SessionCount() const {
@@ -103,13 +124,64 @@ int OVKTcpServer::SessionCount() const {
   return count;
 }
 
+namespace {
+// Failures after which the next accept has a fresh chance: nothing was
+// pending after all, or the failed connection itself was taken off the
+// queue.  Any other failure (no descriptor, no memory) would repeat at
+// once while the connection stays pending.
+bool AcceptConsumed(int error) {
+  switch (error) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+void OVKTcpServer::PauseAccepting(int error) {
+  if (!failure_logged_) {
+    LogMessage("TCP server on port %d: accept failed: %s; pausing", BoundPort(),
+               strerror(error));
+    failure_logged_ = true;
+  }
+  if (paused_ || selector_ == nullptr) return;
+  paused_ = true;
+  resume_.SetFromNow(kAcceptPause / 1000, (kAcceptPause % 1000) * 1000L);
+  selector_->RegisterTimeout(&resume_);
+}
+
+void OVKTcpServer::Resume() {
+  if (!paused_) return;
+  paused_ = false;
+  if (selector_ != nullptr) selector_->RemoveTimeout(&resume_);
+}
+
 void OVKTcpServer::Handle(bool readable, bool /*writable*/,
                           bool /*exceptional*/) {
   if (!readable) return;
   socklen_t len = sizeof *peer_;
   int fd = accept4(listen_fd_, reinterpret_cast<struct sockaddr *>(peer_),
                    &len, SOCK_CLOEXEC);
-  if (fd == -1) return;
+  if (fd == -1) {
+    if (!AcceptConsumed(errno)) PauseAccepting(errno);
+    return;
+  }
+  failure_logged_ = false;
   int flags = fcntl(fd, F_GETFL);
   fcntl(fd, F_SETFL, (flags == -1 ? 0 : flags) | O_NONBLOCK);
   OVKTcpServerSession *session = MakeNewSession(fd);

@@ -6,6 +6,13 @@
 // command run for an event keeps the port busy across a restart.  The
 // listening socket is non-blocking: a connection that vanishes between
 // readiness and accept costs nothing instead of stalling the loop.
+//
+// An accept that fails for a reason that would repeat at once (no
+// descriptor or memory left) leaves the connection pending and the
+// listener readable, so the server logs "TCP server on port %d: accept
+// failed: %s; pausing" (once per run of failures), stops polling the
+// listener for kAcceptPause milliseconds or until one of its sessions
+// ends, and everything else runs on meanwhile.
 #ifndef HOVANTRA_NET_TCP_SERVER_H
 #define HOVANTRA_NET_TCP_SERVER_H
 
@@ -35,14 +42,18 @@ class OVKTcpServerSession : public OVKInetDuplexSession {
 
 class OVKTcpServer : private OVKFdHandler {
  public:
+  static const int kAcceptPause = 1000;  // milliseconds
+
   // address: dotted quad, copied.
   OVKTcpServer(const char *address, int port);
   // Destroys every session, unregisters and closes the listening socket.
   ~OVKTcpServer() override;
 
   // SO_REUSEADDR, bind to inet_addr(address):port, backlog 5, register.
-  // False when the socket, bind or listen fails (nothing is logged).
-  bool Listen(OVKEventSelector *selector);
+  // False when the socket, bind or listen fails, after logging
+  // "Cannot listen for the %s on ``%s:%d'': %s" with what (the interface
+  // the port serves), the address, the port and the system's reason.
+  bool Listen(OVKEventSelector *selector, const char *what = "TCP server");
   // The last accepted peer; valid while MakeNewSession runs.
   uint32_t LastPeerAddress() const;  // host order
   int LastPeerPort() const;          // host order
@@ -53,15 +64,37 @@ class OVKTcpServer : private OVKFdHandler {
   int SessionCount() const;
   // The local port actually bound (useful with port 0), or -1.
   int BoundPort() const;
+  // Whether accepting is paused after a failed accept.
+  bool AcceptPaused() const { return paused_; }
 
  protected:
   // Accepts one connection and records the session MakeNewSession gives.
   void Handle(bool readable, bool writable, bool exceptional) override;
+  bool WantRead() const override { return !paused_; }
   // Must return a live session for the accepted, non-blocking descriptor.
   virtual OVKTcpServerSession *MakeNewSession(int fd) = 0;
 
  private:
   struct Node;
+  // Ends a pause of accepting when it expires (the selector has already
+  // dropped the timer by then).
+  class AcceptResume : public ::OVKTimeoutHandler {
+   public:
+    explicit AcceptResume(bool *paused) : paused_(paused) {}
+    void TimeoutHandle() override { *paused_ = false; }
+
+   private:
+    bool *paused_;
+  };
+  // Stops polling the listener after a failed accept that would repeat.
+  void PauseAccepting(int error);
+  void Resume();
+
+  bool paused_ = false;
+  AcceptResume resume_{&paused_};
+  bool failure_logged_ = false;  // in the current run of failed accepts
+  // Logs why Listen failed (errno); false.
+  bool ListenFailed(const char *what) const;
   int port_;
   char *address_;
   int listen_fd_ = -1;

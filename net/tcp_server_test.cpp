@@ -3,11 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "core/test_log.h"
 #include "net/test_loop.h"
 
 namespace {
@@ -168,11 +173,116 @@ TEST(TcpServerListenTest, PortInUseOrBadAddressFails) {
     Fixed(const char *addr, int port) : OVKTcpServer(addr, port) {}
     OVKTcpServerSession *MakeNewSession(int) override { return nullptr; }
   };
-  Fixed busy("127.0.0.1", first.BoundPort());
-  EXPECT_FALSE(busy.Listen(&selector));
+  TestLog log;
+  int port = first.BoundPort();
+  Fixed busy("127.0.0.1", port);
+  EXPECT_FALSE(busy.Listen(&selector, "console"));
   EXPECT_EQ(-1, busy.BoundPort());
   Fixed foreign("192.0.2.1", 0);  // not an address of this machine
   EXPECT_FALSE(foreign.Listen(&selector));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{
+                "Cannot listen for the console on ``127.0.0.1:" + std::to_string(port) +
+                    "'': Address already in use",
+                "Cannot listen for the TCP server on ``192.0.2.1:0'': "
+                "Cannot assign requested address"}));
+}
+
+// While it lives, no descriptor can be opened: the open-files limit is
+// lowered to just above the highest open descriptor and the holes below
+// are filled.
+class DescriptorsExhausted {
+ public:
+  DescriptorsExhausted() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int highest = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    while (struct dirent *e = readdir(dir)) highest = std::max(highest, atoi(e->d_name));
+    closedir(dir);
+    struct rlimit low = saved_;
+    low.rlim_cur = static_cast<rlim_t>(highest) + 1;
+    setrlimit(RLIMIT_NOFILE, &low);
+    for (int fd; (fd = dup(0)) != -1;) fillers_.push_back(fd);
+  }
+  ~DescriptorsExhausted() { Release(); }
+  void Release() {
+    for (int fd : fillers_) close(fd);
+    fillers_.clear();
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  struct rlimit saved_;
+  std::vector<int> fillers_;
+};
+
+// A client socket made while descriptors are still to be had.
+int NewClientSocket() { return socket(AF_INET, SOCK_STREAM, 0); }
+bool ConnectTo(int fd, int port) {
+  struct sockaddr_in addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0;
+}
+
+// The real monotonic clock, moved forward by hand.
+long clock_offset_sec = 0;
+void OffsetClock(long *sec, long *usec) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  *sec = now.tv_sec + clock_offset_sec;
+  *usec = now.tv_nsec / 1000;
+}
+
+TEST_F(TcpServerTest, AcceptWithoutDescriptorsPausesUntilASessionEnds) {
+  TestLog log;
+  TestPeer first;
+  ASSERT_TRUE(first.Connect(port_));
+  ASSERT_TRUE(runner_.RunUntil([&] { return first.Received("hi\n"); }));
+  TestPeer second(NewClientSocket());
+  {
+    DescriptorsExhausted exhausted;
+    ASSERT_TRUE(ConnectTo(second.Fd(), port_));  // pending in the backlog
+    ASSERT_TRUE(runner_.RunUntil([&] { return server_->AcceptPaused(); }));
+    int passes = 0;
+    runner_.RunUntil([&] { return ++passes > 20; });
+    exhausted.Release();
+  }
+  // One line for the run of failures, and the listener left alone since.
+  const std::string line = "TCP server on port " + std::to_string(port_) +
+                           ": accept failed: Too many open files; pausing";
+  std::vector<std::string> lines = log.Lines();
+  EXPECT_EQ(1, std::count(lines.begin(), lines.end(), line));
+  EXPECT_TRUE(server_->AcceptPaused());
+  EXPECT_EQ(1, server_->SessionCount());
+  // The first session ends: its descriptor is free, the pending one fits.
+  first.Close();
+  ASSERT_TRUE(runner_.RunUntil([&] { return second.Received("hi\n"); }));
+  EXPECT_FALSE(server_->AcceptPaused());
+  EXPECT_EQ(1, server_->SessionCount());
+}
+
+TEST_F(TcpServerTest, AcceptPauseEndsAfterASecond) {
+  TestLog log;
+  TestPeer client(NewClientSocket());
+  {
+    DescriptorsExhausted exhausted;
+    ASSERT_TRUE(ConnectTo(client.Fd(), port_));
+    ASSERT_TRUE(runner_.RunUntil([&] { return server_->AcceptPaused(); }));
+  }
+  clock_offset_sec = 0;
+  OVKSetClockForTesting(OffsetClock);
+  int passes = 0;
+  runner_.RunUntil([&] { return ++passes > 5; });
+  EXPECT_TRUE(server_->AcceptPaused());
+  EXPECT_EQ(0, server_->SessionCount());
+  clock_offset_sec = OVKTcpServer::kAcceptPause / 1000 + 1;
+  bool accepted = runner_.RunUntil([&] { return client.Received("hi\n"); });
+  OVKSetClockForTesting(nullptr);
+  EXPECT_TRUE(accepted);
+  EXPECT_FALSE(server_->AcceptPaused());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "config/configuration.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "sms/sms_message.h"
 #include "sms/sms_send.h"
 #include "sms/sms_text.h"
@@ -19,6 +20,9 @@ namespace {
 
 // Resends after the first send; the first carries no Attempt header.
 const long kMaxAttempt = 5;
+
+// The caller text of the command processor that trusts a whole line.
+const char kTrustedCaller[] = "trusted";
 
 bool IncomingName(const std::string &name) {
   return name.size() == 11 && name.compare(0, 5, "GSM1.") == 0;
@@ -48,11 +52,15 @@ void HandleReceived(const std::string &path, SmsCommandHandler handler) {
     sender = "";
   }
   ScriptVariable text = SmsCommandText(message);
-  LogMessage("Message from [%s] contained: ``%s''", sender.c_str(),
-             text.c_str());
+  LogMessage("Message from [%s] contained: ``%s''", LogSafe(sender).c_str(),
+             LogCommandLine(text).c_str());
   if (!handler) return;
+  // Anybody can write any From: the caller text that means a trusted line
+  // is never taken from a phone.  Such a sender is as untrusted as one
+  // without From, and the reply still goes to the sender.
+  ScriptVariable caller = sender == kTrustedCaller ? ScriptVariable("") : sender;
   ScriptVariable response;
-  if (handler(sender, text, response) == 2) {
+  if (handler(caller, text, response) == 2) {
     if (!sms_send(sender, response)) LogMessage("Couldn't respond, sorry...");
   }
 }
@@ -77,7 +85,8 @@ void HandleFailed(const std::string &path, SmsCommandHandler) {
   long attempt = 1;
   if (!message.GetHeader("Attempt").GetLong(attempt, 0)) attempt = 1;
   LogMessage("Found failed sms [%s], to %s, date %s, reason %s, att. %ld",
-             path.c_str(), to.c_str(), date.c_str(), reason.c_str(), attempt);
+             path.c_str(), LogSafe(to).c_str(), LogSafe(date).c_str(),
+             LogSafe(reason).c_str(), attempt);
   if (attempt > kMaxAttempt) {
     LogMessage("Tried too many times, skipping");
     return;

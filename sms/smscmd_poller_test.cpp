@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,35 @@ TEST_F(SmscmdPollerTest, MessageWithoutFromIsAnUntrustedCommand) {
                        " contained no From: field, will process as from "
                        "hostile world",
                    "Message from [] contained: ``help me?''"}));
+}
+
+TEST_F(SmscmdPollerTest, SenderNamedTrustedIsAnUntrustedCaller) {
+  Put("in", "GSM1.spoof1", "From: trusted\n\n&m secret arm");
+  Put("in", "GSM1.spoof2", "From: Trusted\n\nstatus");
+  reply_code = 2;
+  Scan();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const Call &call : calls) {
+    EXPECT_EQ(call.caller, call.line == "status" ? "Trusted" : "") << call.line;
+  }
+  // Handled and moved on as any other; the reply goes to the sender.
+  EXPECT_EQ(List("done"), (Lines{"GSM1.spoof1", "GSM1.spoof2"}));
+  std::vector<std::string> sent;
+  for (const std::string &name : List("out")) sent.push_back(Get("out", name));
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, (Lines{"To: Trusted\n\nre: status",
+                         "To: trusted\n\nre: &m secret arm"}));
+  EXPECT_TRUE(log_.Contains("Message from [trusted] contained: ``&m *** arm''"));
+}
+
+TEST_F(SmscmdPollerTest, LoggedHeadersShowControlBytesAsHex) {
+  Put("in", "GSM1.ctrl01", "From: +1\x1b[2J\r\n\nstatus");
+  Put("failed", "HOVANTRA_OUTG.9.9.9",
+      "To: +2\x07\nFail_reason: bad\rnews\n\nx");
+  Scan();
+  EXPECT_TRUE(log_.Contains("Message from [+1\\x1b[2J\\x0d] contained: ``status''"));
+  EXPECT_TRUE(log_.Contains("Found failed sms [" + Path("comp", "HOVANTRA_OUTG.9.9.9") +
+                            "], to +2\\x07, date unknown, reason bad\\x0dnews, att. 1"));
 }
 
 TEST_F(SmscmdPollerTest, FailedMessagesAreResentWithTheirAttemptCount) {

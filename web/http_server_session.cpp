@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "web/page_serving.h"
 #include "web/web_server.h"
 #include "web/web_variables.h"
@@ -22,7 +23,8 @@ void HttpServerSession::HandleRequest(OVKHttpRequestParser &request) {
   // A request for "*" names no page.
   const ScriptVariable &path = Path();
   LogMessage("webserver: request for [%s] method %s",
-             path.IsAbsent() ? "*" : path.c_str(), Method().c_str());
+             path.IsAbsent() ? "*" : LogSafe(path).c_str(),
+             LogSafe(Method()).c_str());
   if (path.IsAbsent() || !LookupPage(path, &page_)) {
     LogMessage("webserver: not found, aborting session");
     ScriptVariable body = ExpandWebTemplate(WebserverP404());

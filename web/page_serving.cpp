@@ -8,6 +8,7 @@
 
 #include "actions/command_processor.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "web/http_server_session.h"
 #include "web/web_variables.h"
 
@@ -31,7 +32,7 @@ static void ServeFile(HttpServerSession *session) {
   if (fd < 0) {
     int error = errno;
     LogMessage("webserv: couldn't open %s (to send for page %s)", file,
-               session->Path().c_str());
+               LogSafe(session->Path()).c_str());
     LogMessage("webserv: %s: %s", file, strerror(error));
     session->SendError(500, "Server configuration error", nullptr, true);
     return;
@@ -87,15 +88,34 @@ static ScriptVariable UrlAuthority(const ScriptVariable &url) {
 
 // A browser that holds the user's credentials sends them with a form that
 // any other site makes it post, so a command post is accepted only when the
-// page it came from, as the browser names it, is one of ours.  Clients
-// that name no origin (command-line tools) are not browsers acting for a
-// third party and are served as before.
+// page it came from, as the browser names it, is one of ours.  Browsers
+// always send Sec-Fetch-Site, even when they hide the Referer; "null" is
+// the Origin of sandboxed frames and data: pages, which are nobody's.
+// Clients that name no origin (command-line tools) are not browsers acting
+// for a third party and are served as before.
 bool IsCrossSitePost(const OVKHttpMessage &request) {
+  ScriptVariable site = GetHeader(request, "Sec-Fetch-Site");
+  if (!site.IsAbsent()) {
+    site.Trim(" \t");
+    if (site != "same-origin" && site != "none") return true;
+  }
   ScriptVariable from = GetHeader(request, "Origin");
-  if (from.IsAbsent() || from == "null") from = GetHeader(request, "Referer");
+  if (!from.IsAbsent()) {
+    ScriptVariable origin = from;
+    origin.Trim(" \t");
+    if (origin == "null") return true;
+  } else {
+    from = GetHeader(request, "Referer");
+  }
   if (from.IsAbsent()) return false;
   ScriptVariable host = GetHeader(request, "Host");
   return host.IsAbsent() || UrlAuthority(from) != host;
+}
+
+// A posted form is text: it ends at its first zero byte.
+static ScriptVariable FormText(const OVKBuffer &posted) {
+  const char *bytes = posted.GetBuffer();
+  return ScriptVariable(bytes, strnlen(bytes, posted.Length()));
 }
 
 static void ServeCommand(HttpServerSession *session,
@@ -104,15 +124,14 @@ static void ServeCommand(HttpServerSession *session,
   const OVKBuffer &posted = request.Body();
   if (posted.Length() > 0 && IsCrossSitePost(request)) {
     LogMessage("webserver: command post for [%s] from another site refused",
-               session->Path().c_str());
+               LogSafe(session->Path()).c_str());
     session->SendError(403, "Forbidden", "Commands are accepted from this site's own pages only", true);
     return;
   }
   session->SetStatus(200, "OK");
   session->AddHeader("Content-Type", page.mimetype);
   if (posted.Length() > 0) {
-    HttpFormFields fields =
-        ParseForm(ScriptVariable(posted.GetBuffer(), posted.Length()));
+    HttpFormFields fields = ParseForm(FormText(posted));
     ScriptVariable response;
     ProcessCommand("trusted", FormCommandLine(fields), response);
     CommandResponseText() = response;

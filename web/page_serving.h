@@ -16,8 +16,10 @@ void ServePage(HttpServerSession *session, OVKHttpRequestParser &request);
 // cmd0, cmd1, ... up to the first missing one, each followed by a blank.
 ScriptVariable FormCommandLine(const HttpFormFields &fields);
 
-// True when the request names (Origin, else Referer) a page of another
-// host than its Host header: such command posts are refused with 403.
+// True when the request comes from another site: a Sec-Fetch-Site other
+// than same-origin or none, an Origin of "null", or a page (Origin, else
+// Referer) of another host than its Host header.  Such command posts are
+// refused with 403; a request with none of these headers is not refused.
 bool IsCrossSitePost(const OVKHttpMessage &request);
 
 #endif

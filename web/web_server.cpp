@@ -28,7 +28,7 @@ void StartWebServer(OVKEventSelector *selector) {
   StopWebServer();
   g_web_server = new WebServer(WebserverIp(), static_cast<int>(WebserverPort()),
                                selector, WebserverRealm());
-  g_web_server->Listen(selector);
+  g_web_server->Listen(selector, "web server");
 }
 
 WebServer *TheWebServer() { return g_web_server; }

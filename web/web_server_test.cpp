@@ -175,6 +175,49 @@ TEST_F(WebServerTest, CommandPostsFromAnotherSiteAreRefused) {
   EXPECT_EQ(Ok("form"), Ask("GET", "/ctrl", "", "Host: a\r\nOrigin: http://b\r\n"));
 }
 
+TEST_F(WebServerTest, SandboxedAndFetchMarkedCrossSitePostsAreRefused) {
+  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
+        "content = form\nresponse = Result: %cmdresponse%\n");
+  auto refused = [&](const std::string &headers) {
+    return Status(Ask("POST", "/ctrl", "command=status", headers)) ==
+           "HTTP/1.1 403 Forbidden";
+  };
+  // A sandboxed frame or data: page with its Referer suppressed.
+  EXPECT_TRUE(refused("Host: house\r\nOrigin: null\r\n"));
+  EXPECT_TRUE(refused("Host: house\r\nOrigin: null\r\nReferer: http://house/ctrl\r\n"));
+  EXPECT_TRUE(refused("Host: house\r\nSec-Fetch-Site: cross-site\r\n"));
+  EXPECT_TRUE(refused("Host: house\r\nSec-Fetch-Site: same-site\r\n"));
+  EXPECT_TRUE(refused("Host: house\r\nSec-Fetch-Site: cross-site\r\n"
+                      "Origin: http://house\r\n"));
+  EXPECT_TRUE(refused("Sec-Fetch-Site: \r\n"));
+  EXPECT_EQ(6, CountLog("webserver: command post for [/ctrl] from another site refused"));
+  EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
+  // The site's own form, and a link typed by the user, are served.
+  EXPECT_FALSE(refused("Host: house\r\nSec-Fetch-Site: same-origin\r\n"
+                       "Origin: http://house\r\n"));
+  EXPECT_FALSE(refused("Host: house\r\nSec-Fetch-Site: none\r\n"));
+  EXPECT_FALSE(refused("Host: house\r\nSec-Fetch-Site: same-origin \r\n"));
+  EXPECT_EQ(3, CountLog("Processing command status(4:)/-1..."));
+}
+
+TEST_F(WebServerTest, PostedFormEndsAtItsFirstZeroByte) {
+  Start("[webpage /ctrl]\ntype = command\npublic = yes\n"
+        "content = form\nresponse = [%cmdresponse%]\n");
+  EXPECT_EQ(Ok("[]"), Ask("POST", "/ctrl", std::string("x=1\0&command=status", 19)));
+  EXPECT_EQ(0, CountLog("Processing command status(4:)/-1..."));
+  EXPECT_EQ(Ok("[all quiet]"),
+            Ask("POST", "/ctrl", std::string("command=status\0&command=arm", 27)));
+}
+
+TEST_F(WebServerTest, LoggedPathShowsControlBytesAsHex) {
+  Start("");
+  Ask("GET", "/x%0aConsole:%20connection%1b[2J");
+  EXPECT_TRUE(log_.Contains(
+      "webserver: request for [/x\\x0aConsole: connection\\x1b[2J] method GET"));
+  for (const std::string &line : log_.RawLines())
+    EXPECT_NE(0u, line.find("Console")) << "forged: " << line;
+}
+
 TEST(FormCommandLine, CommandFieldOrNumberedFields) {
   EXPECT_EQ("arm now ", FormCommandLine(ParseForm("cmd0=arm&cmd1=now")).Str());
   EXPECT_EQ("a x ", FormCommandLine(ParseForm("cmd1=x&cmd0=a&cmd3=y")).Str());

@@ -73,11 +73,14 @@ class Daemon:
         env["HOVANTRA_SIMULATED_BOARDS"] = self.boards
         return env
 
-    def start(self, *args, wait_line="starting in the mode"):
+    def start(self, *args, wait_line="starting in the mode", preexec_fn=None):
+        """preexec_fn runs in the child before the daemon is executed (to
+        lower a resource limit, say)."""
         argv = [DAEMON, "-f", "-c", self.config_path] + list(args)
         self.mark = len(self.log_lines())
         self.process = subprocess.Popen(argv, cwd=self.dir, env=self.env(),
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        preexec_fn=preexec_fn)
         if wait_line:
             self.wait_log(wait_line)
         return self

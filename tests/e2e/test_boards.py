@@ -185,6 +185,21 @@ class Inputs(unittest.TestCase):
         d.board("pulse", "house", 0)
         d.wait_log("Processing event ``door_closed front''")
 
+    # A board whose version and input range reads fail while it is being
+    # connected is not taken as good with version 0 and no inputs: the
+    # connection fails, and a later one sees its inputs.
+    def test_failed_reads_at_connection_fail_the_connection(self):
+        d = self.d
+        d.board("unplug", "house")
+        d.wait_log("QTR0xx 00a7 is LOST!")
+        mark(d)
+        d.board("fault", "house", "short-reads", 2)
+        d.board("plug", "house")
+        d.wait_log("QTR0xx a7 is [1:2:a7], vers. 4000001, good", timeout=12)
+        self.assertEqual(since(d, "QTR0xx a7 is"), ["QTR0xx a7 is [1:2:a7], vers. 4000001, good"])
+        d.board("pulse", "house", 0)
+        d.wait_log("Processing event ``door_closed front''")
+
 
 SYNC = HEAD + """[device 1a2b]
 output:2 = heater

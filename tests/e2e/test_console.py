@@ -250,23 +250,31 @@ class Load(unittest.TestCase):
         # The board is read as often under this load as when idle.
         self.assertGreater(busy_rate, 0.8 * idle_rate, (busy_rate, idle_rate))
 
-    def test_client_that_never_reads_is_cut_off(self):
-        d = Daemon(config("trusted = 127.0.0.1"))
+    def test_client_that_never_reads_is_paused_then_timed_out(self):
+        d = Daemon(config("trusted = 127.0.0.1\ntimeout = 2"))
         self.addCleanup(finish, d)
         d.board("add", "house", "1:1:1")
         d.start()
         stalled = d.console()
         stalled.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         stalled.send("big\n" * 40)
-        d.wait_log("Session output queue over 1048576 bytes, closing the session")
+        d.wait_log("Console: handling [big]")
         # The loop went on: a pulse is handled and another client answered.
         d.board("pulse", "house", 0)
         d.wait_log("Processing event ``door_closed''")
         c = d.console()
         self.assertEqual(c.command("ping"), "pong\n")
         c.close()
-        # Each answer is over 100000 bytes; far less than all of them came.
-        self.assertLess(len(read_to_end(stalled)), 40 * 100000)
+        # Paused, the session handled only what the socket buffers took;
+        # its idle timeout ends it.
+        d.wait_log("Console: the client reads nothing, closing the session")
+        handled = [l for l in d.log_lines() if l == "Console: handling [big]"]
+        self.assertLess(len(handled), 40)
+        self.assertEqual([l for l in d.log_lines() if "Session output queue" in l], [])
+        # What the kernel had taken still arrives, from the first answer on.
+        answer = BIG.replace("\n+", "\n") + "\n"
+        self.assertTrue(stalled.read_until(answer) == answer)
+        stalled.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         stalled.close()
 
     def run_clients(self, d):
@@ -302,6 +310,72 @@ class Load(unittest.TestCase):
                 key.fileobj.close()
             sel.close()
         return answers
+
+
+def numbered_answer(lines):
+    """A configured response of lines of 1000 bytes, each starting with its
+    number, as the configuration writes it and as the console sends it."""
+    texts = ["%07d" % i + "z" * 993 for i in range(lines)]
+    return "\n+".join(texts), ("\n".join(texts) + "\n").encode()
+
+
+class LargeAnswers(unittest.TestCase):
+    """Answers far larger than the output bound reach clients that read
+    them, slowly or quickly, whole and in order, while others are served."""
+
+    def test_answers_of_10_and_18_mib(self):
+        small_text, small = numbered_answer(10 * 1024 * 1024 // 1000)
+        large_text, large = numbered_answer(18 * 1024 * 1024 // 1000)
+        text = (config("trusted = 127.0.0.1")
+                + "[command big10]\nresponse = " + small_text + "\n"
+                + "[command big18]\nresponse = " + large_text + "\n")
+        d = Daemon(text)
+        self.addCleanup(finish, d)
+        d.start(wait_line=None)
+        d.wait_log("starting in the mode", timeout=60)
+        results = {}
+
+        def reader(name, command, slow):
+            c = d.console()
+            try:
+                if slow:
+                    c.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+                # The line behind waits until the answer has drained.
+                c.send(command + "\nping\n")
+                data = b""
+                c.sock.settimeout(60)
+                while not data.endswith(b"pong\n"):
+                    chunk = c.sock.recv(16384 if slow else 1 << 20)
+                    if not chunk:
+                        break
+                    data += chunk
+                    if slow:
+                        time.sleep(0.001)
+                results[name] = data
+            finally:
+                c.close()
+
+        threads = [threading.Thread(target=reader, args=args) for args in
+                   (("slow10", "big10", True), ("quick18", "big18", False),
+                    ("slow18", "big18", True), ("quick10", "big10", False))]
+        for t in threads:
+            t.start()
+        served = 0
+        while any(t.is_alive() for t in threads):
+            c = d.console()
+            self.assertEqual(c.command("ping"), "pong\n")
+            c.close()
+            served += 1
+            time.sleep(0.05)
+        for t in threads:
+            t.join()
+        self.assertGreater(served, 1)
+        for name, expected in (("slow10", small), ("quick10", small),
+                               ("slow18", large), ("quick18", large)):
+            got = results.get(name, b"")
+            self.assertEqual(len(got), len(expected) + len("pong\n"), name)
+            self.assertTrue(got == expected + b"pong\n", name)
+        self.assertIsNone(d.process.poll())
 
 
 if __name__ == "__main__":

@@ -129,7 +129,7 @@ class StateFileUnderKill(unittest.TestCase):
         self.assertGreater(flips, 1000)
 
     # A save cut short by the kill leaves its temporary
-    # (hovantra.state.XXXXXX) behind; the next start removes it, so crashes
+    # (.hovantra.state.saving-XXXXXX) behind; the next start removes it, so crashes
     # never pile up stale files beside the state file.
     def test_stale_temporaries_do_not_pile_up(self):
         d = self.d
@@ -141,6 +141,98 @@ class StateFileUnderKill(unittest.TestCase):
                 break
             d.start()
         self.assertLessEqual(len(self.temporaries()), 1, self.temporaries())
+
+SMALL = """[general]
+log = {dir}/hovantra.log
+state = @STATE@
+defaultstate = alert.a
+watchdog = 0
+[console]
+port = {console_port}
+trusted = 127.0.0.1
+[event flip]
+fsm = alert
+transit = alert.a -> alert.b
+ alert.b -> alert.a
+[command flip]
+event = flip
+response = done
+"""
+
+
+class WhatTheOperatorSetUp(unittest.TestCase):
+    """The save keeps the operator's files, the file's mode, owner and
+    symbolic link, and says when it cannot save."""
+
+    def daemon(self, state):
+        d = Daemon(SMALL.replace("@STATE@", state))
+        self.addCleanup(d.cleanup)
+        return d
+
+    def flip(self, d, times=1):
+        c = d.console()
+        for _ in range(times):
+            self.assertEqual(c.command("flip"), "done\n")
+        c.close()
+
+    def test_files_beside_the_state_file_survive_restarts(self):
+        d = self.daemon("{dir}/hovantra.state")
+        mine = ["hovantra.state.backup", "hovantra.state.before", "hovantra.state.a1B2c3"]
+        for name in mine:
+            with open(os.path.join(d.dir, name), "w") as f:
+                f.write("mine\n")
+        for _ in range(2):
+            d.start()
+            self.flip(d)
+            d.stop()
+        for name in mine:
+            with open(os.path.join(d.dir, name)) as f:
+                self.assertEqual(f.read(), "mine\n")
+
+    def test_mode_owner_and_link_are_kept(self):
+        d = self.daemon("{dir}/etc/hovantra.state")
+        os.makedirs(os.path.join(d.dir, "etc"))
+        os.makedirs(os.path.join(d.dir, "data"))
+        link = os.path.join(d.dir, "etc", "hovantra.state")
+        real = os.path.join(d.dir, "data", "hovantra.state")
+        with open(real, "w") as f:
+            f.write("[State ]\n\nalert = alert.b\n\n\n")
+        os.chmod(real, 0o600)
+        owner = (4321, 4322) if os.geteuid() == 0 else (os.getuid(), os.getgid())
+        os.chown(real, *owner)
+        os.symlink("../data/hovantra.state", link)
+        d.start()
+        self.assertEqual(d.wait_log("starting in the mode")[0].split()[-1], "alert.b")
+        self.flip(d, 3)
+        self.assertTrue(os.path.islink(link))
+        st = os.stat(real)
+        self.assertEqual(st.st_mode & 0o7777, 0o600)
+        self.assertEqual((st.st_uid, st.st_gid), owner)
+        with open(real) as f:
+            self.assertEqual(parse_ini(f.read())[("State", "")]["alert"], "alert.a")
+        self.assertEqual(sorted(os.listdir(os.path.join(d.dir, "data"))), ["hovantra.state"])
+
+    def test_a_failing_save_is_logged_once_per_run(self):
+        d = self.daemon("{dir}/state/hovantra.state")
+        state_dir = os.path.join(d.dir, "state")
+        os.makedirs(state_dir)
+        d.start()
+        self.flip(d)
+        shutil.rmtree(state_dir)
+        self.flip(d, 3)
+        line = ("Cannot save the state file ``%s/hovantra.state'': No such file or directory"
+                % state_dir)
+        self.assertEqual([l for l in d.log_lines() if "Cannot save" in l], [line])
+        # Saved again: the state in memory reaches the file, and a new run
+        # of failures is told again.
+        os.makedirs(state_dir)
+        self.flip(d)
+        with open(os.path.join(state_dir, "hovantra.state")) as f:
+            self.assertEqual(parse_ini(f.read())[("State", "")]["alert"], "alert.b")
+        shutil.rmtree(state_dir)
+        self.flip(d, 2)
+        self.assertEqual([l for l in d.log_lines() if "Cannot save" in l], [line, line])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -79,6 +79,27 @@ class RestartInPlace(unittest.TestCase):
             c.close()
             c2.close()
 
+    def test_daemon_found_through_path_restarts_itself(self):
+        with Daemon(CONFIG.replace("{watchdog}", "0")) as d:
+            env = d.env()
+            env["PATH"] = os.path.dirname(os.path.abspath(DAEMON)) + os.pathsep + env.get("PATH", "")
+            d.mark = len(d.log_lines())
+            d.process = subprocess.Popen(["hovantra", "-f", "-c", "hovantra.ini"], cwd=d.dir,
+                                         env=env, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE)
+            d.wait_log("starting in the mode")
+            c = d.console()
+            c.send("go\n")
+            d.wait_log("STATE is now ``busy''")
+            c.send("restart\n")
+            d.wait_log("starting in the mode busy", timeout=15)
+            self.assertIsNone(d.process.poll())
+            with open("/proc/%d/cmdline" % d.process.pid, "rb") as f:
+                argv = f.read().split(b"\0")[:-1]
+            self.assertEqual(argv, [b"hovantra", b"-f", b"-c", b"hovantra.ini"])
+            self.assertEqual([l for l in d.log_lines() if "Restarting" in l], [])
+            c.close()
+
 
 class Watchdog(unittest.TestCase):
     def test_ticks_and_alarm_ends_a_stalled_loop(self):
@@ -102,6 +123,18 @@ class Watchdog(unittest.TestCase):
             d.wait_log("STATE is now ``busy''")
             c.close()
             self.assertFalse([l for l in d.log_lines() if "still alive" in l])
+
+    def test_interval_past_the_timer_range_is_refused(self):
+        with Daemon(CONFIG.replace("{watchdog}", "2147484")) as d:
+            d.start()
+            d.wait_log("Watchdog interval 2147484 too large (at most 2147483 seconds), "
+                       "running without watchdog")
+            c = d.console()
+            c.send("go\n")
+            d.wait_log("STATE is now ``busy''")
+            c.close()
+            # Without the refusal each tick would resume the flood guard.
+            self.assertFalse([l for l in d.log_lines() if "Watchdog" in l and "too large" not in l])
 
     def test_no_watchdog_with_zero(self):
         with Daemon(CONFIG.replace("{watchdog}", "0")) as d:

@@ -63,7 +63,7 @@ class Sms(unittest.TestCase):
     def test_password_arms_and_answer_is_sent_back(self):
         d = self.d
         d.sms("deliver", "+100", "&p", "secret", "arm")
-        d.wait_log("Message from [+100] contained: ``&p secret arm''")
+        d.wait_log("Message from [+100] contained: ``&p *** arm''")
         d.wait_log("STATE is now ``")
         wait_for(lambda: d.wait_log("security.armed"), what="armed")
         # No &a: nothing is sent back.

@@ -1,6 +1,7 @@
 """Command line, configuration errors, the start lines and daemon mode."""
 import os
 import re
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -121,6 +122,27 @@ class StartLines(unittest.TestCase):
             d.start()
             with open(d.log_path) as f:
                 self.assertEqual(f.readline(), "earlier line\n")
+
+
+class PortsInUse(unittest.TestCase):
+    def test_each_interface_that_cannot_listen_is_logged(self):
+        with Daemon(MINIMAL.replace("{name}", "busy")) as d:
+            taken = []
+            for port in (d.console_port, d.web_port):
+                s = socket.socket()
+                s.bind(("127.0.0.1", port))
+                s.listen(1)
+                taken.append(s)
+            try:
+                d.start()
+                d.wait_log("Cannot listen for the console on ``127.0.0.1:%d'': "
+                           "Address already in use" % d.console_port)
+                d.wait_log("Cannot listen for the web server on ``127.0.0.1:%d'': "
+                           "Address already in use" % d.web_port)
+                self.assertIsNone(d.process.poll())
+            finally:
+                for s in taken:
+                    s.close()
 
 
 class RealUsb(unittest.TestCase):
