@@ -1,12 +1,12 @@
 #include "mqtt/mqtt_bridge.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "actions/actions.h"
 #include "actions/command_processor.h"
 #include "actions/password_check.h"
 #include "core/log.h"
+#include "core/log_text.h"
 #include "devices/devices.h"
 #include "fsm/states.h"
 #include "temp/temp_sensor.h"
@@ -52,17 +52,8 @@ std::string NameBeforeSet(const std::string &topic, const std::string &prefix) {
 }  // namespace
 
 std::string LoggableText(const std::string &text) {
-  std::string out;
-  for (unsigned char c : text.substr(0, kMqttLoggedBytes)) {
-    if (c < 0x20 || c >= 0x7f) {
-      char code[8];
-      snprintf(code, sizeof code, "\\x%02x", c);
-      out += code;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return text.size() > kMqttLoggedBytes ? out + "..." : out;
+  std::string safe = LogSafe(ScriptVariable(text.substr(0, kMqttLoggedBytes))).Str();
+  return text.size() > kMqttLoggedBytes ? safe + "..." : safe;
 }
 
 MqttBridge::MqttBridge(const MqttSettings &settings, MqttLink *link)

@@ -80,9 +80,8 @@ class MqttBridge {
   std::set<std::string> unmapped_logged_;
 };
 
-// The text with every byte below 0x20 or from 0x7f on written \xHH, for log
-// lines quoting what the network sent; cut after kMqttLoggedBytes bytes
-// with "..." so a hostile message cannot fill the log.
+// What the network sent as a log line quotes it: LogSafe, and cut after
+// kMqttLoggedBytes bytes with "..." so a hostile message cannot fill the log.
 const size_t kMqttLoggedBytes = 200;
 std::string LoggableText(const std::string &text);
 
