@@ -9,10 +9,11 @@ static ScriptVariable configuration_path("");
 
 static const char kTrimSet[] = " \t\n\r";
 
-bool LoadConfiguration(const ScriptVariable &path) {
+bool LoadConfiguration(const ScriptVariable &path,
+                       IniFile::Listener *listener) {
   configuration_path = path;
   the_configuration = std::make_unique<IniFile>();
-  if (the_configuration->Load(path.c_str())) return true;
+  if (the_configuration->Load(path.c_str(), listener)) return true;
   LogMessage("%s:%d: %s", path.c_str(), the_configuration->ErrorLine(),
              the_configuration->ErrorText());
   LogMessage("%s: error loading configuration file", path.c_str());

@@ -14,8 +14,10 @@
 
 // Loads path as the configuration, replacing any earlier one.  On failure
 // logs "%s:%d: %s" and "%s: error loading configuration file" and returns
-// false (the partly read document stays in place).
-bool LoadConfiguration(const ScriptVariable &path);
+// false (the partly read document stays in place).  A listener sees every
+// line as IniFile::Load describes, and loading goes on past faulty lines.
+bool LoadConfiguration(const ScriptVariable &path,
+                       IniFile::Listener *listener = nullptr);
 // The loaded document, or nullptr before the first LoadConfiguration.
 IniFile *TheConfiguration();
 // The path given to the last LoadConfiguration ("" before).

@@ -91,12 +91,15 @@ bool IniFile::Fail(int line, const char *text) {
   return false;
 }
 
-bool IniFile::Load(const char *path) {
+bool IniFile::Load(const char *path, Listener *listener) {
   error_line_ = -1;
   error_text_ = nullptr;
   FILE *f = fopen(path, "r");
-  if (!f) return Fail(-1, kCantOpen);
-  bool ok = LoadLines(f);
+  if (!f) {
+    if (listener) listener->OnError(-1, kCantOpen);
+    return Fail(-1, kCantOpen);
+  }
+  bool ok = LoadLines(f, listener);
   fclose(f);
   return ok;
 }
@@ -106,26 +109,45 @@ static void TrimRight(std::string &s) {
   s.erase(end == std::string::npos ? 0 : end + 1);
 }
 
-bool IniFile::LoadLines(FILE *f) {
+bool IniFile::LoadLines(FILE *f, Listener *listener) {
   char buf[1024];
   int line_no = 0;
   Section *current = nullptr;
   // The most recent parameter line anywhere in the file, for continuations.
   Section *last_section = nullptr;
   size_t last_param = 0;
+  // With a listener: the current header was faulty, so its parameters are
+  // skipped rather than filed under the section before it.
+  bool skipping = false;
+  bool ok = true;
+  auto fault = [&](const char *text) {
+    if (ok) Fail(line_no, text);
+    ok = false;
+    if (listener) listener->OnError(line_no, text);
+    return listener != nullptr;
+  };
   while (fgets(buf, sizeof buf, f)) {
     line_no++;
     size_t len = strlen(buf);
     if (len == sizeof buf - 1 && buf[len - 1] != '\n') {
       int next = fgetc(f);
-      if (next != EOF) return Fail(line_no, kLineTooLong);
+      if (next != EOF) {
+        if (!fault(kLineTooLong)) return false;
+        // The rest of the long line is not a line of its own.
+        while (next != EOF && next != '\n') next = fgetc(f);
+        continue;
+      }
     }
     const char *p = buf;
     while (IsWhite(*p)) p++;
     if (*p == '\0' || *p == '#' || *p == ';') continue;
 
     if (IsWhite(buf[0]) || buf[0] == '+') {
-      if (!last_section) return Fail(line_no, kOutsideParameter);
+      if (skipping) continue;
+      if (!last_section) {
+        if (!fault(kOutsideParameter)) return false;
+        continue;
+      }
       std::string text(buf + 1);
       TrimRight(text);
       std::string &value = last_section->params[last_param].second;
@@ -150,18 +172,31 @@ bool IniFile::LoadLines(FILE *f) {
         name.assign(name_begin, q);
         while (IsWhite(*q)) q++;
       }
-      if (*q != ']') return Fail(line_no, kBadHeader);
+      if (*q != ']') {
+        if (!fault(kBadHeader)) return false;
+        skipping = true;
+        continue;
+      }
+      skipping = false;
       current = MakeSection(MakeType(type.c_str()),
                             has_name ? name.c_str() : nullptr);
+      if (listener) listener->OnSection(line_no, type, current->name);
       continue;
     }
 
-    if (!current) return Fail(line_no, kOutsideSection);
+    if (skipping) continue;
+    if (!current) {
+      if (!fault(kOutsideSection)) return false;
+      continue;
+    }
     const char *q = buf;
     while (*q && !IsWhite(*q)) q++;
     std::string key(static_cast<const char *>(buf), q);
     while (IsWhite(*q)) q++;
-    if (*q != '=') return Fail(line_no, kBadParameter);
+    if (*q != '=') {
+      if (!fault(kBadParameter)) return false;
+      continue;
+    }
     q++;
     while (IsWhite(*q)) q++;
     std::string value(q);
@@ -173,8 +208,9 @@ bool IniFile::LoadLines(FILE *f) {
       *stored += "," + value;
     last_section = current;
     last_param = current->index[key];
+    if (listener) listener->OnParameter(line_no, key);
   }
-  return true;
+  return ok;
 }
 
 bool IniFile::WriteAll(FILE *f) const {

@@ -35,9 +35,24 @@ class IniFile {
   IniFile(const IniFile &) = delete;
   IniFile &operator=(const IniFile &) = delete;
 
+  // What Load meets, line by line, for tools that check a file: every
+  // section header (with the section it selects), every parameter line and
+  // every faulty line.
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    virtual void OnSection(int line, const std::string &type,
+                           const std::string &name) = 0;
+    virtual void OnParameter(int line, const std::string &key) = 0;
+    virtual void OnError(int line, const char *text) = 0;
+  };
+
   // Adds the file's contents to the document.  On failure returns false with
   // ErrorLine/ErrorText set; what was read before the faulty line stays.
-  bool Load(const char *path);
+  // With a listener a faulty line is reported and skipped (parameters under
+  // a faulty header with it), reading goes on, and the first error is the
+  // one kept.
+  bool Load(const char *path, Listener *listener = nullptr);
   // Writes the whole document (atomic replacement).  False, with errno
   // set, and the error text "couldn't open the file" when no temporary
   // file could be made, kCantWrite when it could not be written or put in
@@ -88,7 +103,7 @@ class IniFile {
   Section *MakeSection(Type *t, const char *name);
   std::string *FindKey(Section *s, const char *key) const;
   std::string *MakeKey(Section *s, const char *key);
-  bool LoadLines(FILE *f);
+  bool LoadLines(FILE *f, Listener *listener);
   bool Fail(int line, const char *text);
   bool WriteAll(FILE *f) const;
 

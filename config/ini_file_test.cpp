@@ -180,3 +180,57 @@ TEST(IniFile, FailedSaveLeavesTheOldFileIntact) {
   EXPECT_FALSE(big.Save("/nonexistent/dir/s.state"));
   EXPECT_STREQ(big.ErrorText(), IniFile::kCantOpen);
 }
+
+namespace {
+
+// Records what a listening load reports, one text per line.
+struct Recorder : IniFile::Listener {
+  std::vector<std::string> seen;
+  void OnSection(int line, const std::string &type,
+                 const std::string &name) override {
+    seen.push_back(std::to_string(line) + " [" + type + "|" + name + "]");
+  }
+  void OnParameter(int line, const std::string &key) override {
+    seen.push_back(std::to_string(line) + " " + key);
+  }
+  void OnError(int line, const char *text) override {
+    seen.push_back(std::to_string(line) + " ! " + text);
+  }
+};
+
+}  // namespace
+
+TEST(IniFile, ListenerSeesEveryFaultAndGoesOn) {
+  TestDir dir;
+  dir.Write("t.ini", "orphan = 1\n"                 // 1: outside a section
+                     "[general]\n"                  // 2
+                     "name = a\n"                   // 3
+                     "bad=value\n"                  // 4
+                     "[event door open]\n"          // 5: bad header
+                     "action = skipped\n"           // 6: under the bad header
+                     "[state named]\n"              // 7
+                     "[state]\n"                    // 8: selects "named"
+                     "lamp = on\n" +                // 9
+                     std::string(1100, 'x') + "\n"  // 10: too long
+                     "after = 2\n");                // 11
+  IniFile ini;
+  Recorder r;
+  EXPECT_FALSE(ini.Load(dir.File("t.ini").c_str(), &r));
+  // The first fault is the one a plain load reports.
+  EXPECT_EQ(ini.ErrorLine(), 1);
+  EXPECT_STREQ(ini.ErrorText(), IniFile::kOutsideSection);
+  std::vector<std::string> expected = {
+      "1 ! data outside of a section", "2 [general|]", "3 name",
+      "4 ! invalid dictionary line syntax", "5 ! invalid header syntax",
+      "7 [state|named]", "8 [state|named]", "9 lamp",
+      "10 ! line too long (max 1024)", "11 after"};
+  EXPECT_EQ(r.seen, expected);
+  EXPECT_STREQ(ini.GetValue("event", "door", "action"), "");
+  EXPECT_STREQ(ini.GetValue("general", nullptr, "action"), "");
+  EXPECT_STREQ(ini.GetValue("state", "named", "after"), "2");
+
+  // Without a listener the same file stops at its first line.
+  IniFile plain;
+  EXPECT_FALSE(plain.Load(dir.File("t.ini").c_str()));
+  EXPECT_EQ(plain.CountSections("general"), 0);
+}

@@ -3,6 +3,12 @@
 #include <openssl/evp.h>
 #include <strings.h>
 
+#include <cstdio>
+#include <string>
+
+#include "core/log.h"
+#include "core/log_text.h"
+
 ScriptVariable MD5hex(const ScriptVariable &text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -107,6 +113,13 @@ void OVKDigestAuthMachine::Challenge(OVKHttpServerSession *session,
   session->SendError(401, "Authorization Required", nullptr, true);
 }
 
+// An owner wants to see who tries passwords; the name comes from the
+// network, so its control bytes are written as \xHH.
+static void LogFailedLogin(const ScriptVariable &user) {
+  if (user.IsAbsent()) return;  // a first request, not an attempt
+  LogMessage("webserver: failed login for user ``%s''", LogSafe(user).c_str());
+}
+
 void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
                                         OVKHttpRequestParser &request,
                                         OVKHttpMessage &response) {
@@ -129,6 +142,7 @@ void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
   if (realm.IsAbsent() || nonce.IsAbsent() || uri.IsAbsent() ||
       answer.IsAbsent() || user.IsAbsent() || password.IsAbsent() ||
       realm != realm_ || uri != session->Target()) {
+    LogFailedLogin(user);
     Challenge(session, false);
     return;
   }
@@ -136,6 +150,7 @@ void OVKDigestAuthMachine::Authenticate(OVKHttpServerSession *session,
   ScriptVariable ha2 = MD5hex(session->Method() + ":" + uri);
   ScriptVariable expected = MD5hex(ha1 + ":" + nonce + ":" + ha2);
   if (!SameDigest(answer, expected)) {
+    LogFailedLogin(user);
     Challenge(session, false);
     return;
   }

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "core/test_log.h"
 #include "net/test_loop.h"
 
 namespace {
@@ -203,6 +204,7 @@ TEST_F(DigestAuthTest, ExpiredNonceGetsAStaleChallenge) {
 }
 
 TEST_F(DigestAuthTest, EveryOtherFailureIsAPlainChallenge) {
+  TestLog log;
   std::string nonce = Nonce(Request(""), false);
   Nonce(Request(Credentials("alice", "builder", nonce)), false);  // bob's
   Nonce(Request(Credentials("alice", "wonder", nonce, "other")), false);
@@ -217,6 +219,24 @@ TEST_F(DigestAuthTest, EveryOtherFailureIsAPlainChallenge) {
   Nonce(Request(Credentials("alice", "wonder", forged)), true);
   Nonce(Request(Credentials("alice", "wonder", nonce + "0")), true);
   EXPECT_EQ(0, machine_.served);
+
+  // Every failed attempt with a user name is logged; a request without
+  // credentials and a right answer with a dead nonce are no attempts.
+  std::vector<std::string> failed;
+  for (const std::string &line : log.Lines())
+    if (line.find("failed login") != std::string::npos) failed.push_back(line);
+  std::vector<std::string> expected(
+      3, "webserver: failed login for user ``alice''");
+  expected.insert(expected.begin() + 2, "webserver: failed login for user ``carol''");
+  EXPECT_EQ(expected, failed);
+}
+
+TEST_F(DigestAuthTest, AFailedLoginShowsControlBytesOfTheUserNameEscaped) {
+  TestLog log;
+  std::string nonce = Nonce(Request(""), false);
+  Nonce(Request(Credentials("ev\til\x7f\x1b[2J", "x", nonce)), false);
+  EXPECT_TRUE(log.Contains("webserver: failed login for user ``ev\\x09il\\x7f\\x1b[2J''"))
+      << log.Lines().back();
 }
 
 TEST_F(DigestAuthTest, AnswerIsBoundToTheRequestTarget) {

@@ -1,7 +1,10 @@
 # Shared by scripts/test and scripts/demo: make sure the Debian packages the
 # build needs are present.  As root, missing packages are installed; otherwise
 # the exact install line is printed and the script stops.
-HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps libmosquitto-dev mosquitto mosquitto-clients openssl"
+HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps file libmosquitto-dev mosquitto mosquitto-clients"
+# What only the tests need beside: the package checker, and certificates
+# for the TLS broker.
+HOVANTRA_TEST_PACKAGES="lintian openssl"
 
 ensure_packages() {
   local missing=()
@@ -21,9 +24,14 @@ ensure_packages() {
   fi
 }
 
-# Configures and builds into the given directory with extra CMake options.
+# Configures and builds into the given directory with extra CMake options;
+# HOVANTRA_TARGETS, when set, names the only targets to build.
 build_tree() {
   local dir=$1; shift
   cmake -S . -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  if [ -n "${HOVANTRA_TARGETS:-}" ]; then
+    cmake --build "$dir" -j "$(nproc)" --target $HOVANTRA_TARGETS
+  else
+    cmake --build "$dir" -j "$(nproc)"
+  fi
 }

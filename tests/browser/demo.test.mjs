@@ -156,9 +156,11 @@ test('arming through the control form shows on the status page, then disarming',
     await page.waitForURL(base + '/ctrl');
     await page.getByRole('button', { name: 'Disarm', exact: true }).click();
     await page.locator('#answer').waitFor();
-    assert.equal(await page.locator('#answer').textContent(), 'disarmed');
+    assert.equal(await page.locator('#answer').textContent(), 'security is disarmed');
     await page.goto(base + '/');
     assert.equal(await page.locator('#security').textContent(), 'disarmed');
+    // What set an alarm off is shown only while it matters.
+    assert.equal(await page.locator('#cause').isVisible(), false);
   } finally {
     await context.close();
   }
