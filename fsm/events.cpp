@@ -12,6 +12,7 @@
 
 namespace {
 
+EventObserver event_observer = nullptr;
 int event_depth = 0;
 int events_in_cause = 0;   // events processed since the outermost began
 bool cause_reported = false;
@@ -94,6 +95,8 @@ void RunSubevents(const ScriptVariable &subevents,
 
 }  // namespace
 
+void SetEventObserver(EventObserver observer) { event_observer = observer; }
+
 void ProcessEvent(const ScriptVariable &line) {
   if (event_depth >= kMaxEventDepth) {
     LogMessage("Event ``%s'' nested too deeply (limit %d), ignored",
@@ -114,6 +117,7 @@ void ProcessEvent(const ScriptVariable &line) {
   DepthGuard depth;
 
   LogMessage("Processing event ``%s''", line.c_str());
+  if (event_observer) event_observer(line);
   ScriptVector words = SplitWords(line);
   ScriptVariable name = words.empty() ? ScriptVariable("") : words[0];
   ScriptVariable machine = EventFsm(name);

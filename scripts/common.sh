@@ -1,9 +1,10 @@
 # Shared by scripts/test and scripts/demo: make sure the Debian packages the
 # build needs are present.  As root, missing packages are installed; otherwise
 # the exact install line is printed and the script stops.
-HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libmd-dev python3 curl procps file"
-# What only the tests need beside: the package checker.
-HOVANTRA_TEST_PACKAGES="lintian"
+HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libmd-dev python3 curl procps file libmosquitto-dev mosquitto mosquitto-clients"
+# What only the tests need beside: the package checker, and certificates
+# for the TLS broker.
+HOVANTRA_TEST_PACKAGES="lintian openssl"
 
 ensure_packages() {
   local missing=()
