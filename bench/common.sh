@@ -98,15 +98,64 @@ INI
   "$board" temp heating 28000000000000B2 55 >/dev/null
   "$board" add garage 1:1:3 >/dev/null
   "$board" add shed 1:1:4 >/dev/null
-  (cd "$demo" && exec timeout -k 3 "$limit" "$BUILD/hovantra" -f -c "$demo/hovantra.ini" \
-     >"$demo/stdout" 2>&1) &
-  local guard=$!
-  STARTED_PIDS+=($guard)
+  DEMO_DIR=$demo
+  launch_daemon "$demo" "$limit"
   wait_port "$CONSOLE_PORT" || { cat "$demo/hovantra.log" "$demo/stdout" >&2; exit 1; }
   wait_port "$WEB_PORT" || exit 1
-  # The subshell became timeout; the daemon is its only child.
-  DAEMON_PID=$(pgrep -P "$guard")
-  DEMO_DIR=$demo
+}
+
+# Starts build/hovantra in the foreground on $1/hovantra.ini, run from $1,
+# for at most $2 seconds; sets DAEMON_PID.  Further arguments are put
+# before the daemon, as env(1) takes them.
+launch_daemon() {
+  local dir=$1 limit=$2
+  shift 2
+  (cd "$dir" && exec env "$@" timeout -k 3 "$limit" "$BUILD/hovantra" -f \
+     -c "$dir/hovantra.ini" >"$dir/stdout" 2>&1) &
+  local guard=$!
+  STARTED_PIDS+=($guard)
+  # The subshell became env, then timeout; the daemon is timeout's child.
+  local deadline=$((SECONDS + 10))
+  DAEMON_PID=
+  while [ -z "$DAEMON_PID" ] && [ $SECONDS -lt $deadline ]; do
+    sleep 0.05
+    DAEMON_PID=$(pgrep -P "$guard" -x hovantra || true)
+  done
+  [ -n "$DAEMON_PID" ] || { echo "the daemon did not start in $dir" >&2; exit 1; }
+}
+
+# Stops a process this script started and waits until it is gone.
+stop_pid() {
+  kill "$1" 2>/dev/null || true
+  while kill -0 "$1" 2>/dev/null; do sleep 0.05; done
+}
+
+# Resident memory of process $1 in KiB.
+rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$1/status"; }
+
+# Nanoseconds process $1 has run on a CPU (the scheduler's own count, far
+# finer than the 10 ms tick of utime and stime).
+cpu_ns() { cut -d' ' -f1 "/proc/$1/schedstat"; }
+
+# Installs the named Debian packages when a command of theirs is missing
+# (as root), or prints the line to run.
+ensure_bench_packages() {
+  local need=() p cmd
+  for p in "$@"; do
+    case $p in
+      nginx-light) cmd=nginx ;;
+      *) cmd=$p ;;
+    esac
+    command -v "$cmd" >/dev/null || need+=("$p")
+  done
+  [ ${#need[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" = 0 ]; then
+    { apt-get update -qq && apt-get install -y --no-install-recommends "${need[@]}"; } \
+      >"$RUN/apt.log" 2>&1 || { cat "$RUN/apt.log" >&2; exit 1; }
+  else
+    echo "missing packages; run as root:  apt-get install ${need[*]}" >&2
+    exit 1
+  fi
 }
 
 # Prints "a / b" to two decimals.

@@ -24,8 +24,13 @@ static bool IsWhite(char c) {
 struct IniFile::Section {
   std::string name;
   std::vector<std::pair<std::string, std::string>> params;
+  // Built once the section has kIndexFrom keys.  Most sections have one to
+  // three, found faster by looking at each, and a map apiece would take
+  // most of the memory of a configuration of many sections.
   std::unordered_map<std::string, size_t> index;
 };
+
+static const size_t kIndexFrom = 8;
 
 struct IniFile::Type {
   std::string name;
@@ -75,15 +80,33 @@ IniFile::Section *IniFile::MakeSection(Type *t, const char *name) {
   return s;
 }
 
+// The position of key in the section's list, or -1.
+static long KeyPosition(
+    const std::vector<std::pair<std::string, std::string>> &params,
+    const std::unordered_map<std::string, size_t> &index, const char *key) {
+  if (index.empty()) {
+    for (size_t i = 0; i < params.size(); i++)
+      if (params[i].first == key) return static_cast<long>(i);
+    return -1;
+  }
+  auto it = index.find(key);
+  return it == index.end() ? -1 : static_cast<long>(it->second);
+}
+
 std::string *IniFile::FindKey(Section *s, const char *key) const {
-  auto it = s->index.find(key);
-  return it == s->index.end() ? nullptr : &s->params[it->second].second;
+  long at = KeyPosition(s->params, s->index, key);
+  return at < 0 ? nullptr : &s->params[at].second;
 }
 
 std::string *IniFile::MakeKey(Section *s, const char *key) {
   if (std::string *v = FindKey(s, key)) return v;
   s->params.emplace_back(key, "");
-  s->index[key] = s->params.size() - 1;
+  size_t count = s->params.size();
+  if (!s->index.empty()) {
+    s->index[key] = count - 1;
+  } else if (count == kIndexFrom) {
+    for (size_t i = 0; i < count; i++) s->index[s->params[i].first] = i;
+  }
   return &s->params.back().second;
 }
 
@@ -209,7 +232,8 @@ bool IniFile::LoadLines(FILE *f, Listener *listener) {
     else
       *stored += "," + value;
     last_section = current;
-    last_param = current->index[key];
+    last_param = static_cast<size_t>(
+        KeyPosition(current->params, current->index, key.c_str()));
     if (listener) listener->OnParameter(line_no, key);
   }
   return ok;

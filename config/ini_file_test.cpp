@@ -99,6 +99,29 @@ TEST(IniFile, RepeatedKeysAndContinuations) {
   EXPECT_STREQ(l.ini.GetValue("other", nullptr, "empty"), "x");
 }
 
+// Small sections are searched key by key, large ones through an index
+// built on the way: both find every key, repeats and continuations.
+TEST(IniFile, SectionsOfManyKeysKeepEveryKey) {
+  std::string text = "[device 1]\n";
+  for (int i = 0; i < 20; i++)
+    text +=
+        "output:" + std::to_string(i) + " = line" + std::to_string(i) + "\n";
+  text += "output:3 = again\noutput:15 = again\n+more\n";
+  Loaded l(text);
+  ASSERT_TRUE(l.ok);
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:0"), "line0");
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:3"), "line3,again");
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:7"), "line7");
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:15"),
+               "line15,again\nmore");
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:19"), "line19");
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:20"), "");
+  l.ini.SetValue("device", "1", "output:20", "new", true);
+  l.ini.SetValue("device", "1", "output:1", "x", true);
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:20"), "new");
+  EXPECT_STREQ(l.ini.GetValue("device", "1", "output:1"), "x");
+}
+
 TEST(IniFile, HeadersSelectSections) {
   Loaded l(
       "[general]\na = 1\n[general]\nb = 2\n"

@@ -230,8 +230,10 @@ int OVKEventSelector::ComputeWaitMs() {
   return static_cast<int>(sec * 1000 + (usec + 999) / 1000);
 }
 
-void OVKEventSelector::DispatchSignals() {
-  DrainWakePipe();
+void OVKEventSelector::DispatchSignals(bool woken) {
+  // The queue is read on every pass; the pipe only needs emptying when a
+  // catcher wrote to it, and most passes are woken by descriptors.
+  if (woken) DrainWakePipe();
   int signo;
   while (TakeSignal(&signo)) {
     // The next node is read after the call: a handler must not remove
@@ -281,7 +283,8 @@ void OVKEventSelector::Go() {
       if (h->WantExcept()) events |= POLLPRI;
       if (events) polled_.push_back(pollfd{static_cast<int>(fd), events, 0});
     }
-    if (wake_pipe[0] >= 0) polled_.push_back(pollfd{wake_pipe[0], POLLIN, 0});
+    bool wake_polled = wake_pipe[0] >= 0;  // then the last entry
+    if (wake_polled) polled_.push_back(pollfd{wake_pipe[0], POLLIN, 0});
 
     int wait_ms = ComputeWaitMs();
     int result = poll(polled_.data(), polled_.size(), wait_ms);
@@ -292,7 +295,9 @@ void OVKEventSelector::Go() {
 
     long now_sec, now_usec;
     OVKCurrentTime(&now_sec, &now_usec);
-    DispatchSignals();
+    // An interrupted wait was a signal; its byte is in the pipe too.
+    bool woken = wake_polled && (result < 0 || polled_.back().revents != 0);
+    DispatchSignals(woken);
     if (result > 0) DispatchDescriptors();
     DispatchTimers(now_sec, now_usec);
   } while (!quit_);

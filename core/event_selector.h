@@ -121,7 +121,7 @@ class OVKEventSelector {
   struct SignalNode;
   void GrowFdTable(int size);
   int ComputeWaitMs();
-  void DispatchSignals();
+  void DispatchSignals(bool woken);
   void DispatchDescriptors();
   void DispatchTimers(long now_sec, long now_usec);
 

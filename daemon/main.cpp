@@ -24,6 +24,7 @@
 #include "fsm/events.h"
 #include "fsm/state_machines.h"
 #include "fsm/states.h"
+#include "mqtt/mqtt_client.h"
 #include "sms/smscmd_poller.h"
 #include "subst/substitution.h"
 #include "temp/temp_sensors.h"
@@ -85,6 +86,7 @@ int main(int argc, char **argv) {
   DevicePoller *device_poller = new DevicePoller(selector, 500, 5, 13);
   StartConsole(selector);
   StartWebServer(selector);
+  StartMqtt(selector);
   SmscmdPoller *sms_poller = new SmscmdPoller(selector, 1000, ProcessCommand);
   StartWatchdog(selector, GeneralWatchdog());
   SetActionEventLoop(selector);

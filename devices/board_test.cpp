@@ -340,6 +340,37 @@ TEST_F(BoardTest, SimulatedBoardFileRoundTrip) {
   EXPECT_NE(err.find("line 1"), std::string::npos);
 }
 
+// Board files outlive the programs that write them: the text stays exactly
+// as it was, and words may be separated by any blanks.
+TEST(SimBoardFile, KeepsItsExactText) {
+  const std::string text =
+      "plugged yes\ngeneration 3\nopen_fails no\nvendor 16c0\n"
+      "product_id 05df\nmanufacturer Tarnwick www.tarnwick-controls.example\n"
+      "product QTR0xx\nserial 1:1:2\nversion 4000001\ninput_config 44\n"
+      "outputs 0a1\nlevels 0f\ncount_base 0 1 0 0 0 0 0 2\n"
+      "count_changes 0 0 0 0 0 0 0 0\ngarbage -1 -1 -1 -1 -1 -1 -1 -1\n"
+      "onewire_layout 1\nonewire_endless no\nonewire_cursor 0\n"
+      "sensor 28000000000000a1 352\nsensor 28000000000000b2 -88\n"
+      "short_reads 0\nfailed_writes 2\ntimeouts 0\nstall_report -1\n"
+      "reads 12345678901\nwrites 7\ncommand 041c000001000000\n";
+  SimBoard b;
+  std::string err;
+  ASSERT_TRUE(SimBoardParse(text, &b, &err)) << err;
+  EXPECT_EQ(text, SimBoardFormat(b));
+
+  ASSERT_TRUE(
+      SimBoardParse("count_base 1\t 2 3 4 5 6 7 8 9\n\n"
+                    "sensor  28000000000000a1\t-5 extra",
+                    &b, &err));
+  EXPECT_EQ(8, b.count_base[7]);
+  ASSERT_EQ(1u, b.sensors.size());
+  EXPECT_EQ(-5, b.sensors[0].raw);
+  EXPECT_FALSE(SimBoardParse("garbage 1 2 3 4 5 6 7\n", &b, &err));
+  EXPECT_FALSE(
+      SimBoardParse("plugged yes\nsensor 28000000000000a1\n", &b, &err));
+  EXPECT_NE(err.find("line 2"), std::string::npos);
+}
+
 TEST(CloexecScan, MarksOnlyMatchingDescriptors) {
   TestDir dir;
   std::string a = dir.File("usb-001"), b = dir.File("other");

@@ -14,6 +14,9 @@ void devices_configure();
 bool device_set_output(const ScriptVariable &name, BoardOutput value);
 // 1 on, 0 off, -1 board unavailable, -2 no line of that name (logged).
 int device_line_state(const ScriptVariable &name);
+// Names of the named output lines (outputs) or input lines, in the order
+// of the configuration.
+ScriptVector devices_line_names(bool outputs);
 // "[1a2b:+ siren:off door:yes] " ... for every board.
 ScriptVariable devices_report_text();
 // Releases every record; for tests.

@@ -7,12 +7,14 @@
 #include "actions/notifications.h"
 #include "config/configuration.h"
 #include "core/log.h"
+#include "core/process_state.h"
 #include "fsm/set_state.h"
 #include "fsm/states.h"
 #include "subst/substitution.h"
 
 namespace {
 
+EventObserver event_observer = nullptr;
 int event_depth = 0;
 int events_in_cause = 0;  // events processed since the outermost began
 bool cause_reported = false;
@@ -94,6 +96,11 @@ void RunSubevents(const ScriptVariable &subevents, const ScriptVector &words) {
 
 }  // namespace
 
+void SetEventObserver(EventObserver observer) { event_observer = observer; }
+
+static const bool kResetRegistered =
+    RegisterStateReset(StateLayer::kFsm, [] { SetEventObserver(nullptr); });
+
 void ProcessEvent(const ScriptVariable &line) {
   if (event_depth >= kMaxEventDepth) {
     LogMessage("Event ``%s'' nested too deeply (limit %d), ignored",
@@ -115,6 +122,7 @@ void ProcessEvent(const ScriptVariable &line) {
   DepthGuard depth;
 
   LogMessage("Processing event ``%s''", line.c_str());
+  if (event_observer) event_observer(line);
   ScriptVector words = SplitWords(line);
   ScriptVariable name = words.empty() ? ScriptVariable("") : words[0];
   ScriptVariable machine = EventFsm(name);

@@ -22,4 +22,10 @@ const int kMaxEventsPerCause = 10000;
 // line: the event name followed by argument words.
 void ProcessEvent(const ScriptVariable &line);
 
+// Told of each event line ProcessEvent takes on (within the limits above),
+// before its actions run; nullptr: nobody.  A single listener keeps this
+// layer unaware of who reports events further on.
+using EventObserver = void (*)(const ScriptVariable &line);
+void SetEventObserver(EventObserver observer);
+
 #endif

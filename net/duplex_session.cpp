@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 namespace {
-const int kReadChunk = 1024;
-
 bool WouldBlock(int err) {
   return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
@@ -117,6 +115,7 @@ struct OVKGenericDuplexSession::DestroyWatch {
 void OVKGenericDuplexSession::Handle(bool readable, bool writable,
                                      bool /*exceptional*/) {
   DestroyWatch watch(this);
+  bool queue_was_empty = outbuf_.Length() == 0;
 
   if (readable && reading_enabled_) {
     char chunk[kReadChunk];
@@ -134,6 +133,11 @@ void OVKGenericDuplexSession::Handle(bool readable, bool writable,
       if (watch.Ended()) return;
     }
   }
+
+  // The first write of an answer is tried at once: a socket with room
+  // takes it without another wait, and only a write that would block
+  // waits for writability.
+  if (queue_was_empty && outbuf_.Length() > 0) writable = true;
 
   if (writable && outbuf_.Length() > 0) {
     int n = WriteQueue();

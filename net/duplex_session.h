@@ -3,7 +3,9 @@
 // timeout handler of its idle timer.  Derived classes override the hooks.
 //
 // Handle reads at most 1024 bytes per readiness event and offers the whole
-// output queue to one write per writability event.  Writes use
+// output queue to one write per writability event.  Output queued into an
+// empty queue while input is handled is written in the same event when the
+// socket takes it.  Writes use
 // send(MSG_NOSIGNAL) (write() when the descriptor is not a socket), so a
 // peer that has gone is a write error, never SIGPIPE.  A read or write that
 // would block or was interrupted is not an error; the next event retries.
@@ -33,6 +35,7 @@ class OVKGenericDuplexSession : private OVKFdHandler,
                                 private OVKTimeoutHandler {
  public:
   static const int kOutputBound = 64 * 1024;
+  static const int kReadChunk = 1024;  // bytes read per readiness at most
 
   // idle_timeout_sec < 1: no idle timer.  greeting may be nullptr; it is
   // queued for output.
@@ -47,6 +50,9 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   void Close();
   void Shutdown();  // close once the output queue is drained
   void RestartIdleTimer();
+  // Handles what the peer already sent as a readiness event would; the
+  // session may be gone afterwards.
+  void ReadNow() { Handle(true, false, false); }
   int GetFd() const { return OVKFdHandler::GetFd(); }
 
  protected:

@@ -84,6 +84,16 @@ TEST_F(DuplexSessionTest, TwoLinesInOneReadAreBothHandled) {
   EXPECT_EQ(0, s.closed);
 }
 
+TEST_F(DuplexSessionTest, AnswerGoesOutInThePassThatReadItsQuestion) {
+  LineSession s(0);
+  s.Startup(&selector_, ours_, nullptr);
+  peer_->Send("echo\n");
+  RunOnePass(selector_);
+  EXPECT_TRUE(peer_->Received("echo\n"));
+  EXPECT_EQ(1, s.all_written);
+  EXPECT_EQ(0, s.OutputLength());
+}
+
 TEST_F(DuplexSessionTest, GreetingGivenToStartupReplacesTheConstructorOne) {
   LineSession s(0, "old");
   s.Startup(&selector_, ours_, "new\n");

@@ -90,6 +90,7 @@ void OVKHttpServerSession::SendResponse() {
   outbuf_.AddString("\r\n");
   const OVKBuffer &body = response_.Body();
   outbuf_.AddData(body.GetBuffer(), body.Length());
+  answered_whole_request_ = state_ == kRequestComplete;
   state_ = kClosing;
   Shutdown();  // the output is never empty here, so this session lives on
 }
@@ -149,6 +150,10 @@ static const int kDrainSeconds = 2;
 
 void OVKHttpServerSession::HandleAllWritten() {
   if (state_ != kClosing || draining_) return;
+  // A client that sent one whole request and nothing after it has nothing
+  // left to send: the connection closes now (close_when_drained_).
+  if (answered_whole_request_ && inbuf_.Length() == 0 && !last_read_full_)
+    return;
   draining_ = true;
   shutdown(GetFd(), SHUT_WR);
   close_when_drained_ = false;
@@ -274,6 +279,9 @@ void OVKHttpServerSession::HandleNewInput() {
 
 void OVKHttpServerSession::ParseInput() {
   int length = inbuf_.Length();
+  // Only the bytes of this read are queued: what came before was consumed.
+  // A full read may have left more in the socket.
+  last_read_full_ = length >= kReadChunk;
   bool body_arrived = false;
   for (int i = 0; i < length; i++) {
     if (state_ == kRequestComplete || state_ == kClosing) {

@@ -5,8 +5,9 @@
 // Content-Length is collected, and the complete request goes to
 // HandleRequest, which fills Response() and calls SendResponse or SendError.
 // After the answer the connection closes once the output is written; bytes
-// after the request stay unread.  A request that never completes ends with
-// the idle timer (Shutdown, so pending output still goes out).
+// after the request stay unread (and are drained briefly before the close).  A
+// request that never completes ends with the idle timer (Shutdown, so pending
+// output still goes out).
 //
 // Session states: 0 idle, 1 request line, 2 headers, 3 body, 4 request
 // complete, 6 closing (answered).
@@ -71,6 +72,7 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   // when not (yet) known.
   const ScriptVariable &Target() const { return target_; }
   int ContentLength() const { return content_length_; }
+  bool PeerSpeaksFirst() const override { return true; }
 
  protected:
   // Hooks, in slot order.
@@ -131,6 +133,10 @@ class OVKHttpServerSession : public OVKTcpServerSession {
   bool draining_ = false;
   RequestDeadline deadline_{this};
   bool deadline_started_ = false;
+  // Draining is needed only when the client may still be sending: the
+  // answer came before the request was whole, or bytes followed it.
+  bool answered_whole_request_ = false;
+  bool last_read_full_ = false;
 };
 
 #endif

@@ -170,6 +170,47 @@ TEST_F(HttpServerSessionTest, OnlyTheFirstOfTwoPipelinedRequestsIsAnswered) {
   EXPECT_EQ("/one", server_.seen.path);
 }
 
+// Closing with unread input would make the kernel reset the connection,
+// so the close waits only when the client may still be sending.
+TEST_F(HttpServerSessionTest,
+       ClosesAtOnceAfterAWholeRequestAndDrainsOtherwise) {
+  EXPECT_EQ(kHello, Exchange("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(0, server_.SessionCount());
+
+  // Bytes after the request: the answer is out, the rest is drained.
+  TestPeer pipelined;
+  ASSERT_TRUE(pipelined.Connect(server_.BoundPort()));
+  pipelined.Send("GET /one HTTP/1.1\r\n\r\nGET /two HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(loop_.RunUntil([&] { return pipelined.Poll(); }));
+  EXPECT_EQ(kHello, pipelined.Text());
+  EXPECT_EQ(1, server_.SessionCount());
+  pipelined.Close();
+  EXPECT_TRUE(loop_.RunUntil([&] { return server_.SessionCount() == 0; }));
+
+  // A request that filled a whole read may have more behind it.
+  TestPeer full;
+  ASSERT_TRUE(full.Connect(server_.BoundPort()));
+  std::string head = "GET / HTTP/1.1\r\nX: ";
+  std::string request =
+      head + std::string(1024 - head.size() - 4, 'x') + "\r\n\r\n";
+  ASSERT_EQ(static_cast<size_t>(OVKGenericDuplexSession::kReadChunk),
+            request.size());
+  full.Send(request);
+  ASSERT_TRUE(loop_.RunUntil([&] { return full.Poll(); }));
+  EXPECT_EQ(kHello, full.Text());
+  EXPECT_EQ(1, server_.SessionCount());
+}
+
+TEST_F(HttpServerSessionTest, RequestWaitingAtAcceptIsAnsweredInThatPass) {
+  TestPeer early;
+  ASSERT_TRUE(early.Connect(server_.BoundPort()));
+  early.Send("GET / HTTP/1.1\r\n\r\n");
+  RunOnePass(selector_);
+  EXPECT_TRUE(early.Poll());
+  EXPECT_EQ(kHello, early.Text());
+  EXPECT_EQ(1, server_.SessionCount());  // the fixture's client only
+}
+
 TEST_F(HttpServerSessionTest, ContentLengthMustBeDecimal) {
   ExpectErrorAnswer(Exchange("POST / HTTP/1.1\r\nContent-Length: 5x\r\n\r\n"),
                     "400", "Error", "");

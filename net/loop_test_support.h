@@ -54,6 +54,18 @@ class LoopRunner : public OVKTimeoutHandler {
   bool met_ = false;
 };
 
+// Runs exactly one pass of the loop; its wait returns at once.
+inline void RunOnePass(OVKEventSelector &selector) {
+  struct Stop : OVKTimeoutHandler {
+    explicit Stop(OVKEventSelector &s) : selector(s) {}
+    void TimeoutHandle() override { selector.Break(); }
+    OVKEventSelector &selector;
+  } stop(selector);
+  stop.SetExpiry(0, 0);  // long due
+  selector.RegisterTimeout(&stop);
+  selector.Go();
+}
+
 // The far end of a connection, read without blocking.
 class TestPeer {
  public:

@@ -87,7 +87,20 @@ OVKWebSessionCollection::~OVKWebSessionCollection() {
   }
 }
 
+OVKWebSession *OVKWebSessionCollection::NearestToExpiry() const {
+  OVKWebSession *nearest = nullptr;
+  for (OVKWebSession *s : table_) {
+    if (s == nullptr) continue;
+    if (nearest == nullptr || s->ExpirySec() < nearest->ExpirySec() ||
+        (s->ExpirySec() == nearest->ExpirySec() &&
+         s->ExpiryUsec() < nearest->ExpiryUsec()))
+      nearest = s;
+  }
+  return nearest;
+}
+
 OVKWebSession *OVKWebSessionCollection::NewSession() {
+  if (live_ >= kMaxLiveSessions) delete NearestToExpiry();
   int index;
   if (!free_indices_.empty()) {
     index = free_indices_.back();
@@ -99,6 +112,7 @@ OVKWebSession *OVKWebSessionCollection::NewSession() {
   }
   OVKWebSession *session = CreateSession(index);
   table_[index] = session;
+  live_++;
   session->GetKey(index);
   return session;
 }
@@ -116,15 +130,10 @@ void OVKWebSessionCollection::ReleaseIndex(OVKWebSession *session) {
   int index = session->Key().IsAbsent() ? -1 : DecodeKeyIndex(session->Key());
   if (index < 0 || index >= high_water_ || table_[index] != session) return;
   table_[index] = nullptr;
+  live_--;
   if (index == high_water_ - 1) {
     high_water_--;
   } else {
     free_indices_.push_back(index);
   }
-}
-
-int OVKWebSessionCollection::LiveSessions() const {
-  int count = 0;
-  for (OVKWebSession *s : table_) count += s != nullptr;
-  return count;
 }

@@ -62,6 +62,11 @@ class OVKWebSessionCollection {
 
   // Seconds a session lives after its creation or last use.
   static int SessionLifetime() { return 15; }
+  // Live sessions at most.  Every challenge makes a session, so a flood of
+  // requests without credentials would otherwise hold one per request for
+  // the whole lifetime; at the bound the session closest to its end goes,
+  // and a client still using its nonce gets a stale challenge and retries.
+  static const int kMaxLiveSessions = 256;
 
   // A new session in a free slot (the most recently released first, else a
   // new one at the end; the table starts at 8 and doubles), with its key.
@@ -74,7 +79,7 @@ class OVKWebSessionCollection {
   OVKEventSelector *GetSessionSelector() const { return selector_; }
   int Capacity() const { return static_cast<int>(table_.size()); }
   int HighWater() const { return high_water_; }
-  int LiveSessions() const;
+  int LiveSessions() const { return live_; }
 
  protected:
   virtual OVKWebSession *CreateSession(int index) = 0;
@@ -82,7 +87,11 @@ class OVKWebSessionCollection {
  private:
   OVKEventSelector *selector_;
   std::vector<OVKWebSession *> table_;
+  // The live session that expires first (the table is not empty).
+  OVKWebSession *NearestToExpiry() const;
+
   int high_water_ = 0;
+  int live_ = 0;
   std::vector<int> free_indices_;  // a stack: last released, first reused
 };
 

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "util/kernel_random.h"
 
@@ -140,6 +141,30 @@ TEST(WebSessionCollection, ExpiryDestroysAndRenewalRestarts) {
   EXPECT_EQ(0, table.alive);
   EXPECT_EQ(nullptr, table.FindSession(key));
   EXPECT_EQ(0, table.HighWater());
+}
+
+TEST(WebSessionCollection, AtTheBoundTheSessionNearestItsEndGoes) {
+  OVKEventSelector selector;
+  Table table(&selector);
+  const int bound = OVKWebSessionCollection::kMaxLiveSessions;
+  long now_sec, now_usec;
+  OVKCurrentTime(&now_sec, &now_usec);
+  std::vector<OVKWebSession *> sessions;
+  for (int i = 0; i < bound; i++) {
+    sessions.push_back(table.NewSession());
+    sessions.back()->SetExpiry(now_sec + i % 10,
+                               i);  // the first made ends first
+  }
+  sessions[0]->SetExpiry(now_sec + 1000, 0);  // renewed: the last to end
+  std::string second = sessions[1]->Key().Str();
+  std::string first = sessions[0]->Key().Str();
+
+  for (int round = 0; round < 3 * bound; round++) table.NewSession();
+  EXPECT_EQ(bound, table.LiveSessions());
+  EXPECT_EQ(bound, table.alive);
+  EXPECT_EQ(bound, table.Capacity());  // the table stops growing too
+  EXPECT_EQ(nullptr, table.FindSession(second));
+  EXPECT_EQ(sessions[0], table.FindSession(first));
 }
 
 TEST(WebSessionCollection, DestructionDestroysLiveSessions) {

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -174,16 +173,21 @@ void OVKTcpServer::Resume() {
 void OVKTcpServer::Handle(bool readable, bool /*writable*/,
                           bool /*exceptional*/) {
   if (!readable) return;
-  socklen_t len = sizeof *peer_;
-  int fd = accept4(listen_fd_, reinterpret_cast<struct sockaddr *>(peer_), &len,
-                   SOCK_CLOEXEC);
-  if (fd == -1) {
-    if (!AcceptConsumed(errno)) PauseAccepting(errno);
-    return;
+  // Everything pending, within a bound, so a burst of connections costs
+  // one pass of the loop rather than one each, and no other descriptor
+  // waits long behind it.
+  for (int i = 0; i < kAcceptBatch; i++) {
+    socklen_t len = sizeof *peer_;
+    int fd = accept4(listen_fd_, reinterpret_cast<struct sockaddr *>(peer_),
+                     &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd == -1) {
+      if (!AcceptConsumed(errno)) PauseAccepting(errno);
+      return;
+    }
+    failure_logged_ = false;
+    OVKTcpServerSession *session = MakeNewSession(fd);
+    if (session == nullptr) continue;
+    sessions_ = new Node{session, sessions_};
+    if (session->PeerSpeaksFirst()) session->ReadNow();  // may close it
   }
-  failure_logged_ = false;
-  int flags = fcntl(fd, F_GETFL);
-  fcntl(fd, F_SETFL, (flags == -1 ? 0 : flags) | O_NONBLOCK);
-  OVKTcpServerSession *session = MakeNewSession(fd);
-  if (session != nullptr) sessions_ = new Node{session, sessions_};
 }

@@ -29,6 +29,10 @@ class OVKTcpServerSession : public OVKInetDuplexSession {
   // queued by the constructor.
   OVKTcpServerSession(int fd, int idle_timeout_sec, OVKEventSelector *selector,
                       OVKTcpServer *server, const char *greeting = nullptr);
+  // True for a protocol whose client speaks first: its first bytes, most
+  // often there already, are read as the connection is accepted rather
+  // than after another wait.
+  virtual bool PeerSpeaksFirst() const { return false; }
 
  protected:
   // HandleSessionEnd, then the server destroys this session.
@@ -43,6 +47,7 @@ class OVKTcpServerSession : public OVKInetDuplexSession {
 class OVKTcpServer : private OVKFdHandler {
  public:
   static const int kAcceptPause = 1000;  // milliseconds
+  static const int kAcceptBatch = 16;    // connections accepted per readiness
 
   // address: dotted quad, copied.
   OVKTcpServer(const char *address, int port);
@@ -68,7 +73,9 @@ class OVKTcpServer : private OVKFdHandler {
   bool AcceptPaused() const { return paused_; }
 
  protected:
-  // Accepts one connection and records the session MakeNewSession gives.
+  // Accepts the pending connections, at most kAcceptBatch, and records the
+  // session MakeNewSession gives for each.  A session's handling of its
+  // input must not destroy the server.
   void Handle(bool readable, bool writable, bool exceptional) override;
   bool WantRead() const override { return !paused_; }
   // Must return a live session for the accepted, non-blocking descriptor.

@@ -93,6 +93,17 @@ TEST_F(TcpServerTest, ExchangesLinesAndKnowsBothAddresses) {
       runner_.RunUntil([&] { return client.Received("hi\na!\nb!\n"); }));
 }
 
+TEST_F(TcpServerTest, PendingConnectionsAreAcceptedInOnePass) {
+  TestPeer a, b, c;
+  ASSERT_TRUE(a.Connect(port_));
+  ASSERT_TRUE(b.Connect(port_));
+  ASSERT_TRUE(c.Connect(port_));
+  RunOnePass(selector_);
+  EXPECT_EQ(3, server_->SessionCount());
+  EXPECT_EQ(3, sessions_alive);
+  EXPECT_TRUE(fcntl(server_->last->GetFd(), F_GETFL) & O_NONBLOCK);
+}
+
 TEST_F(TcpServerTest, PeerClosingDestroysTheSession) {
   TestPeer one, two;
   ASSERT_TRUE(one.Connect(port_));

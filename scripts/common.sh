@@ -1,9 +1,10 @@
 # Shared by scripts/test and scripts/demo: make sure the Debian packages the
 # build needs are present.  As root, missing packages are installed; otherwise
 # the exact install line is printed and the script stops.
-HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libssl-dev python3 curl procps file"
-# What only the tests need beside: the package checker and the layout check.
-HOVANTRA_TEST_PACKAGES="lintian clang-format"
+HOVANTRA_PACKAGES="g++ cmake make pkg-config libgtest-dev libusb-dev libmd-dev python3 curl procps file libmosquitto-dev mosquitto mosquitto-clients"
+# What only the tests need beside: the package checker, certificates for
+# the TLS broker, and the layout check.
+HOVANTRA_TEST_PACKAGES="lintian openssl clang-format"
 
 ensure_packages() {
   local missing=()

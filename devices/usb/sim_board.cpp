@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "devices/board.h"
 
@@ -52,8 +52,41 @@ std::string Hex(const unsigned char *p, int n) {
   return s;
 }
 
-void PutText(std::ostringstream &out, const char *key, const SimText &t) {
-  if (t.present) out << key << " " << t.text << "\n";
+// Board files are written and read without iostreams: their locale set-up
+// alone would add half a megabyte of library pages to a daemon that polls
+// simulated boards.
+void Put(std::string &out, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+void Put(std::string &out, const char *format, ...) {
+  char buf[128];
+  va_list ap;
+  va_start(ap, format);
+  int n = vsnprintf(buf, sizeof buf, format, ap);
+  va_end(ap);
+  if (n > 0) out.append(buf, std::min<size_t>(n, sizeof buf - 1));
+}
+
+void PutText(std::string &out, const char *key, const SimText &t) {
+  if (t.present) out += std::string(key) + " " + t.text + "\n";
+}
+
+void PutEight(std::string &out, const char *key, const int values[8]) {
+  out += key;
+  for (int k = 0; k < 8; k++) Put(out, " %d", values[k]);
+  out += "\n";
+}
+
+// The whitespace-separated words of text (blank, tab, CR, LF, VT, FF).
+std::vector<std::string> Words(const std::string &text) {
+  static const char kSpace[] = " \t\r\n\v\f";
+  std::vector<std::string> words;
+  size_t i = text.find_first_not_of(kSpace);
+  while (i != std::string::npos) {
+    size_t end = text.find_first_of(kSpace, i);
+    words.push_back(text.substr(i, end == std::string::npos ? end : end - i));
+    i = end == std::string::npos ? end : text.find_first_not_of(kSpace, end);
+  }
+  return words;
 }
 
 bool ParseLong(const std::string &s, int radix, long *value) {
@@ -67,11 +100,11 @@ bool ParseLong(const std::string &s, int radix, long *value) {
 }
 
 bool ParseEight(const std::string &rest, int out[8]) {
-  std::istringstream in(rest);
+  std::vector<std::string> words = Words(rest);
+  if (words.size() < 8) return false;
   for (int k = 0; k < 8; k++) {
-    std::string word;
     long v;
-    if (!(in >> word) || !ParseLong(word, 10, &v)) return false;
+    if (!ParseLong(words[k], 10, &v)) return false;
     out[k] = static_cast<int>(v);
   }
   return true;
@@ -141,55 +174,47 @@ bool SimBoardExists(const std::string &dir, const std::string &name) {
 }
 
 std::string SimBoardFormat(const SimBoard &b) {
-  std::ostringstream out;
-  char buf[64];
-  out << "plugged " << (b.plugged ? "yes" : "no") << "\n";
-  out << "generation " << b.generation << "\n";
-  out << "open_fails " << (b.open_fails ? "yes" : "no") << "\n";
-  snprintf(buf, sizeof buf, "%04x", b.vendor);
-  out << "vendor " << buf << "\n";
-  snprintf(buf, sizeof buf, "%04x", b.product_id);
-  out << "product_id " << buf << "\n";
+  std::string out;
+  Put(out, "plugged %s\n", b.plugged ? "yes" : "no");
+  Put(out, "generation %u\n", b.generation);
+  Put(out, "open_fails %s\n", b.open_fails ? "yes" : "no");
+  Put(out, "vendor %04x\n", static_cast<unsigned>(b.vendor));
+  Put(out, "product_id %04x\n", static_cast<unsigned>(b.product_id));
   PutText(out, "manufacturer", b.manufacturer);
   PutText(out, "product", b.product);
   PutText(out, "serial", b.serial);
-  out << "version " << b.version << "\n";
-  snprintf(buf, sizeof buf, "%02x", b.input_config & 0xFF);
-  out << "input_config " << buf << "\n";
-  snprintf(buf, sizeof buf, "%03x", b.outputs & 0xFFF);
-  out << "outputs " << buf << "\n";
-  snprintf(buf, sizeof buf, "%02x", b.levels & 0xFF);
-  out << "levels " << buf << "\n";
-  out << "count_base";
-  for (int v : b.count_base) out << " " << v;
-  out << "\ncount_changes";
-  for (int v : b.count_changes) out << " " << v;
-  out << "\ngarbage";
-  for (int v : b.garbage) out << " " << v;
-  out << "\n";
-  out << "onewire_layout " << b.onewire_layout << "\n";
-  out << "onewire_endless " << (b.onewire_endless ? "yes" : "no") << "\n";
-  out << "onewire_cursor " << b.onewire_cursor << "\n";
+  Put(out, "version %u\n", static_cast<unsigned>(b.version));
+  Put(out, "input_config %02x\n", static_cast<unsigned>(b.input_config & 0xFF));
+  Put(out, "outputs %03x\n", b.outputs & 0xFFF);
+  Put(out, "levels %02x\n", b.levels & 0xFF);
+  PutEight(out, "count_base", b.count_base);
+  PutEight(out, "count_changes", b.count_changes);
+  PutEight(out, "garbage", b.garbage);
+  Put(out, "onewire_layout %d\n", b.onewire_layout);
+  Put(out, "onewire_endless %s\n", b.onewire_endless ? "yes" : "no");
+  Put(out, "onewire_cursor %d\n", b.onewire_cursor);
   for (const SimSensor &s : b.sensors)
-    out << "sensor " << SimRomText(s.rom) << " " << s.raw << "\n";
-  out << "short_reads " << b.short_reads << "\n";
-  out << "failed_writes " << b.failed_writes << "\n";
-  out << "timeouts " << b.timeouts << "\n";
-  out << "stall_report " << b.stall_report << "\n";
-  out << "reads " << b.reads << "\n";
-  out << "writes " << b.writes << "\n";
-  for (const std::string &c : b.commands) out << "command " << c << "\n";
-  return out.str();
+    out += "sensor " + SimRomText(s.rom) + " " + std::to_string(s.raw) + "\n";
+  Put(out, "short_reads %d\n", b.short_reads);
+  Put(out, "failed_writes %d\n", b.failed_writes);
+  Put(out, "timeouts %d\n", b.timeouts);
+  Put(out, "stall_report %d\n", b.stall_report);
+  Put(out, "reads %ld\n", static_cast<long>(b.reads));
+  Put(out, "writes %ld\n", static_cast<long>(b.writes));
+  for (const std::string &c : b.commands) out += "command " + c + "\n";
+  return out;
 }
 
 bool SimBoardParse(const std::string &text, SimBoard *b, std::string *err) {
   SimBoard fresh;
   fresh.name = b->name;
   *b = fresh;
-  std::istringstream in(text);
-  std::string line;
   int number = 0;
-  while (std::getline(in, line)) {
+  for (size_t at = 0; at < text.size();) {
+    size_t lf = text.find('\n', at);
+    if (lf == std::string::npos) lf = text.size();
+    std::string line = text.substr(at, lf - at);
+    at = lf + 1;
     number++;
     if (line.empty()) continue;
     size_t sp = line.find(' ');
@@ -216,11 +241,10 @@ bool SimBoardParse(const std::string &text, SimBoard *b, std::string *err) {
     } else if (key == "garbage") {
       ok = ParseEight(rest, b->garbage);
     } else if (key == "sensor") {
-      std::istringstream words(rest);
-      std::string rom, raw;
+      std::vector<std::string> words = Words(rest);
       SimSensor s;
-      ok = (words >> rom >> raw) && SimRomParse(rom, s.rom) &&
-           ParseLong(raw, 10, &v) && v >= -32768 && v <= 32767;
+      ok = words.size() >= 2 && SimRomParse(words[0], s.rom) &&
+           ParseLong(words[1], 10, &v) && v >= -32768 && v <= 32767;
       s.raw = static_cast<int16_t>(v);
       if (ok) b->sensors.push_back(s);
     } else if (key == "command") {

@@ -72,6 +72,22 @@ const KnownKey kKeys[] = {
     {"temp_sensor", "id", kPlain},
     {"temp_sensor", "report", kPlain},
     {"temp_sensor", "watermarks", kPlain},
+    {"mqtt", "host", kPlain},
+    {"mqtt", "port", kPlain},
+    {"mqtt", "client_id", kPlain},
+    {"mqtt", "user", kPlain},
+    {"mqtt", "password", kPlain},
+    {"mqtt", "cafile", kPlain},
+    {"mqtt", "keepalive", kPlain},
+    {"mqtt", "prefix", kPlain},
+    {"mqtt", "trusted", kPlain},
+    {"mqtt", "panel", kPlain},
+    {"mqtt", "states", kAnyQualifier},    // a panel's machine
+    {"mqtt", "commands", kAnyQualifier},  // a panel's machine
+    {"mqtt", "code", kAnyQualifier},      // a panel's machine
+    {"mqtt", "class", kAnyQualifier},     // an input line's name
+    {"mqtt", "discovery", kPlain},
+    {"mqtt", "discovery_prefix", kPlain},
 };
 
 // Edits (insert, delete, replace, swap two neighbours) from a to b.
