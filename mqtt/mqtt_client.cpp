@@ -47,14 +47,17 @@ void EventProcessed(const ScriptVariable &line) {
 
 }  // namespace
 
-void StartMqtt(OVKEventSelector *selector) {
+bool StartMqtt(OVKEventSelector *selector, const char *library) {
   MqttSettings settings = ReadMqttSettings();
-  if (settings.host.empty()) return;
+  if (settings.host.empty()) return false;
+  const MosquittoLibrary *lib = LoadMosquittoLibrary(library);
+  if (!lib) return false;
   // Live until the process ends, like the servers.
-  auto *connection = new MqttConnection(selector, settings);
+  auto *connection = new MqttConnection(selector, settings, *lib);
   the_bridge = new MqttBridge(settings, connection);
   connection->SetBridge(the_bridge);
   the_timer = new RefreshTimer(selector, the_bridge);
   SetEventObserver(EventProcessed);
   connection->Start();
+  return true;
 }

@@ -1,7 +1,6 @@
 #include "mqtt/mqtt_connection.h"
 
 #include <fcntl.h>
-#include <mosquitto.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -10,14 +9,14 @@
 
 #include "core/log.h"
 #include "devices/cloexec_scan.h"
+#include "mqtt/mosquitto_library.h"
 
 namespace {
 
 // The library's texts end in a full stop; ours sit inside parentheses.
-std::string ErrorText(int rc) {
+std::string ErrorText(const MosquittoLibrary &lib, int rc) {
   if (rc == MOSQ_ERR_KEEPALIVE) return "no answer within the keep-alive";
-  std::string text =
-      rc == MOSQ_ERR_ERRNO ? strerror(errno) : mosquitto_strerror(rc);
+  std::string text = rc == MOSQ_ERR_ERRNO ? strerror(errno) : lib.strerror(rc);
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
 }
@@ -82,41 +81,41 @@ class MqttConnection::RetryTimer : public OVKTimeoutHandler {
 };
 
 MqttConnection::MqttConnection(OVKEventSelector *selector,
-                               const MqttSettings &settings)
+                               const MqttSettings &settings,
+                               const MosquittoLibrary &lib)
     : selector_(selector),
+      lib_(lib),
       settings_(settings),
       watch_(new SocketWatch(this)),
       misc_(new MiscTimer(this)),
       retry_(new RetryTimer(this)) {
-  static bool library_ready = mosquitto_lib_init() == MOSQ_ERR_SUCCESS;
-  (void)library_ready;
-  mosq_ = mosquitto_new(settings_.client_id.c_str(), true, this);
+  mosq_ = lib_.create(settings_.client_id.c_str(), true, this);
   if (!mosq_) {
     LogMessage("MQTT: cannot create the client: %s", strerror(errno));
     return;
   }
   MarkSocketsCloseOnExec();
-  mosquitto_connect_callback_set(mosq_, OnConnect);
-  mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
-  mosquitto_message_callback_set(mosq_, OnMessage);
+  lib_.connect_callback_set(mosq_, OnConnect);
+  lib_.disconnect_callback_set(mosq_, OnDisconnect);
+  lib_.message_callback_set(mosq_, OnMessage);
   const std::string status = settings_.prefix + "/status";
-  int rc = mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
+  int rc = lib_.will_set(mosq_, status.c_str(), 7, "offline", 1, true);
   if (rc != MOSQ_ERR_SUCCESS)
     LogMessage("MQTT: cannot set the will on ``%s'': %s", status.c_str(),
-               ErrorText(rc).c_str());
+               ErrorText(lib_, rc).c_str());
   if (!settings_.user.empty()) {
-    rc = mosquitto_username_pw_set(
+    rc = lib_.username_pw_set(
         mosq_, settings_.user.c_str(),
         settings_.password.empty() ? nullptr : settings_.password.c_str());
     if (rc != MOSQ_ERR_SUCCESS)
-      LogMessage("MQTT: cannot set the login: %s", ErrorText(rc).c_str());
+      LogMessage("MQTT: cannot set the login: %s", ErrorText(lib_, rc).c_str());
   }
   if (!settings_.cafile.empty()) {
-    rc = mosquitto_tls_set(mosq_, settings_.cafile.c_str(), nullptr, nullptr,
-                           nullptr, nullptr);
+    rc = lib_.tls_set(mosq_, settings_.cafile.c_str(), nullptr, nullptr,
+                      nullptr, nullptr);
     if (rc != MOSQ_ERR_SUCCESS)
       LogMessage("MQTT: cannot use the CA file ``%s'': %s",
-                 settings_.cafile.c_str(), ErrorText(rc).c_str());
+                 settings_.cafile.c_str(), ErrorText(lib_, rc).c_str());
   }
 }
 
@@ -124,7 +123,7 @@ MqttConnection::~MqttConnection() {
   if (watching_) selector_->RemoveFd(watch_);
   if (misc_armed_) selector_->RemoveTimeout(misc_);
   if (retry_armed_) selector_->RemoveTimeout(retry_);
-  if (mosq_) mosquitto_destroy(mosq_);
+  if (mosq_) lib_.destroy(mosq_);
   delete watch_;
   delete misc_;
   delete retry_;
@@ -147,11 +146,11 @@ void MqttConnection::Attempt() {
   reason_.clear();
   LogMessage("MQTT: connecting to %s:%d", settings_.host.c_str(),
              settings_.port);
-  int rc = mosquitto_connect_async(mosq_, settings_.host.c_str(),
-                                   settings_.port, settings_.keepalive);
+  int rc = lib_.connect_async(mosq_, settings_.host.c_str(), settings_.port,
+                              settings_.keepalive);
   MarkSocketsCloseOnExec();
   if (rc != MOSQ_ERR_SUCCESS) {
-    reason_ = ErrorText(rc);
+    reason_ = ErrorText(lib_, rc);
     Ended();
     return;
   }
@@ -164,7 +163,7 @@ void MqttConnection::Attempt() {
 }
 
 void MqttConnection::SyncSocket() {
-  int fd = mosquitto_socket(mosq_);
+  int fd = lib_.socket(mosq_);
   if (watching_ && watch_->GetFd() != fd) {
     selector_->RemoveFd(watch_);
     watching_ = false;
@@ -207,15 +206,15 @@ void MqttConnection::Ended() {
   retry_armed_ = true;
 }
 
-bool MqttConnection::WantWrite() const { return mosquitto_want_write(mosq_); }
+bool MqttConnection::WantWrite() const { return lib_.want_write(mosq_); }
 
 void MqttConnection::HandleSocket(bool readable, bool writable) {
   int rc = MOSQ_ERR_SUCCESS;
-  if (readable) rc = mosquitto_loop_read(mosq_, 1);
-  if (rc == MOSQ_ERR_SUCCESS && writable && mosquitto_socket(mosq_) >= 0)
-    rc = mosquitto_loop_write(mosq_, 1);
-  if (rc != MOSQ_ERR_SUCCESS && reason_.empty()) reason_ = ErrorText(rc);
-  int fd = mosquitto_socket(mosq_);
+  if (readable) rc = lib_.loop_read(mosq_, 1);
+  if (rc == MOSQ_ERR_SUCCESS && writable && lib_.socket(mosq_) >= 0)
+    rc = lib_.loop_write(mosq_, 1);
+  if (rc != MOSQ_ERR_SUCCESS && reason_.empty()) reason_ = ErrorText(lib_, rc);
+  int fd = lib_.socket(mosq_);
   // Left to the library, the next attempt's connect closes it.
   if (fd >= 0 && SocketBroken(fd, &reason_)) {
     Ended();
@@ -226,8 +225,8 @@ void MqttConnection::HandleSocket(bool readable, bool writable) {
 
 void MqttConnection::Misc() {
   misc_armed_ = false;
-  mosquitto_loop_misc(mosq_);
-  if (mosquitto_socket(mosq_) >= 0) {
+  lib_.loop_misc(mosq_);
+  if (lib_.socket(mosq_) >= 0) {
     misc_->SetFromNow(1, 0);
     selector_->RegisterTimeout(misc_);
     misc_armed_ = true;
@@ -238,26 +237,26 @@ void MqttConnection::Misc() {
 void MqttConnection::Publish(const std::string &topic,
                              const std::string &payload, bool retain) {
   if (!mosq_) return;
-  int rc = mosquitto_publish(mosq_, nullptr, topic.c_str(),
-                             static_cast<int>(payload.size()), payload.data(),
-                             retain ? 1 : 0, retain);
+  int rc = lib_.publish(mosq_, nullptr, topic.c_str(),
+                        static_cast<int>(payload.size()), payload.data(),
+                        retain ? 1 : 0, retain);
   if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN)
     LogMessage("MQTT: cannot publish on ``%s'': %s", topic.c_str(),
-               ErrorText(rc).c_str());
+               ErrorText(lib_, rc).c_str());
 }
 
 void MqttConnection::Subscribe(const std::string &filter) {
   if (!mosq_) return;
-  int rc = mosquitto_subscribe(mosq_, nullptr, filter.c_str(), 1);
+  int rc = lib_.subscribe(mosq_, nullptr, filter.c_str(), 1);
   if (rc != MOSQ_ERR_SUCCESS)
     LogMessage("MQTT: cannot subscribe to ``%s'': %s", filter.c_str(),
-               ErrorText(rc).c_str());
+               ErrorText(lib_, rc).c_str());
 }
 
 void MqttConnection::OnConnect(struct mosquitto *, void *self, int rc) {
   auto *c = static_cast<MqttConnection *>(self);
   if (rc != 0) {
-    c->reason_ = mosquitto_connack_string(rc);
+    c->reason_ = c->lib_.connack_string(rc);
     if (!c->reason_.empty() && c->reason_.back() == '.') c->reason_.pop_back();
     return;  // the library closes the socket; SyncSocket notices
   }
@@ -270,7 +269,7 @@ void MqttConnection::OnConnect(struct mosquitto *, void *self, int rc) {
 
 void MqttConnection::OnDisconnect(struct mosquitto *, void *self, int rc) {
   auto *c = static_cast<MqttConnection *>(self);
-  if (c->reason_.empty() && rc != 0) c->reason_ = ErrorText(rc);
+  if (c->reason_.empty() && rc != 0) c->reason_ = ErrorText(c->lib_, rc);
 }
 
 void MqttConnection::OnMessage(struct mosquitto *, void *self,

@@ -7,7 +7,8 @@
 // to 60 s.  The socket is a new one after each reconnection, so the handler
 // follows mosquitto_socket() after every library call.  No library thread
 // is started and nothing blocks, except the name lookup of a broker given
-// by name (an address does not need one).
+// by name (an address does not need one).  The library is called through
+// the table LoadMosquittoLibrary gives.
 #ifndef HOVANTRA_MQTT_MQTT_CONNECTION_H
 #define HOVANTRA_MQTT_MQTT_CONNECTION_H
 
@@ -17,14 +18,16 @@
 #include "mqtt/mqtt_bridge.h"
 #include "mqtt/mqtt_settings.h"
 
+struct MosquittoLibrary;
 struct mosquitto;
 struct mosquitto_message;
 
 class MqttConnection : public MqttLink {
  public:
-  // Sets up the client (login, TLS, the will on P/status); nothing
-  // connects before Start.
-  MqttConnection(OVKEventSelector *selector, const MqttSettings &settings);
+  // Sets up the client (login, TLS, the will on P/status) with lib, which
+  // must outlive it; nothing connects before Start.
+  MqttConnection(OVKEventSelector *selector, const MqttSettings &settings,
+                 const MosquittoLibrary &lib);
   ~MqttConnection() override;
   MqttConnection(const MqttConnection &) = delete;
   MqttConnection &operator=(const MqttConnection &) = delete;
@@ -61,6 +64,7 @@ class MqttConnection : public MqttLink {
                         const struct mosquitto_message *message);
 
   OVKEventSelector *selector_;
+  const MosquittoLibrary &lib_;
   MqttSettings settings_;
   MqttBridge *bridge_ = nullptr;
   struct mosquitto *mosq_ = nullptr;

@@ -1,14 +1,20 @@
 // The configuration, the discovery payloads and the bridge's payload path,
 // against a link that records what would go to the broker.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "config/configuration.h"
+#include "core/event_selector.h"
 #include "core/log_test_support.h"
 #include "core/process_state.h"
 #include "fsm/states.h"
 #include "mqtt/discovery.h"
 #include "mqtt/json_text.h"
+#include "mqtt/mosquitto_library.h"
 #include "mqtt/mqtt_bridge.h"
+#include "mqtt/mqtt_client.h"
 #include "mqtt/mqtt_connection.h"
 #include "mqtt/mqtt_settings.h"
 
@@ -104,6 +110,53 @@ TEST_F(MqttTest, SettingsDefaultsAndPairs) {
 
   Configure("port = 1884\n");
   EXPECT_EQ(ReadMqttSettings().host, "");
+}
+
+TEST_F(MqttTest, WithoutTheLibraryNoClientStarts) {
+  Configure("host = 127.0.0.1\n");
+  OVKEventSelector selector;
+  const char kAbsent[] = "libhovantra-absent.so.1";
+  EXPECT_FALSE(StartMqtt(&selector, kAbsent));
+  EXPECT_FALSE(StartMqtt(&selector, kAbsent));
+  std::vector<std::string> lines = log_.Lines();
+  // One line, however often asked, and no attempt to connect.
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string prefix = std::string("MQTT: cannot load ") + kAbsent + ": ";
+  const std::string suffix = "; running without MQTT";
+  EXPECT_EQ(lines[0].compare(0, prefix.size(), prefix), 0) << lines[0];
+  ASSERT_GT(lines[0].size(), prefix.size() + suffix.size()) << lines[0];
+  EXPECT_EQ(lines[0].substr(lines[0].size() - suffix.size()), suffix);
+}
+
+TEST_F(MqttTest, WithoutAHostTheLibraryIsNotLoaded) {
+  // In a fresh process, as another test of this binary loads the library.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Configure("port = 1883\n");
+        OVKEventSelector selector;
+        bool started = StartMqtt(&selector);
+        bool loaded = dlopen(kMosquittoLibraryFile, RTLD_NOW | RTLD_NOLOAD);
+        std::exit(started || loaded ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(MqttLibrary, LoadsEveryFunctionOnce) {
+  const MosquittoLibrary *lib = LoadMosquittoLibrary();
+  ASSERT_NE(lib, nullptr);
+  EXPECT_EQ(LoadMosquittoLibrary(), lib);
+  EXPECT_STRNE(lib->strerror(MOSQ_ERR_NOMEM), "");
+  EXPECT_STRNE(lib->connack_string(5), "");
+  // A client made and freed through the table; no broker is needed.
+  struct mosquitto *m = lib->create("hovantra-test", true, nullptr);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(lib->socket(m), -1);
+  EXPECT_FALSE(lib->want_write(m));
+  EXPECT_EQ(lib->will_set(m, "t/status", 7, "offline", 1, true),
+            MOSQ_ERR_SUCCESS);
+  EXPECT_EQ(lib->publish(m, nullptr, "t", 1, "x", 0, false), MOSQ_ERR_NO_CONN);
+  lib->destroy(m);
 }
 
 TEST(MqttJson, EscapesWhatJsonMust) {

@@ -195,6 +195,12 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(os.path.basename(self.deb), "hovantra_%s_%s.deb"
                          % (self.field("Version"), self.field("Architecture")))
 
+    def test_recommends_the_library_loaded_at_run_time(self):
+        # libmosquitto is opened only when a client is configured, so the
+        # automatic dependencies cannot see it.
+        self.assertIn("libmosquitto1", self.field("Recommends"))
+        self.assertIn("libc6", self.field("Depends"))
+
     def test_maintainer_scripts_keep_the_data_until_purge(self):
         with tempfile.TemporaryDirectory() as control:
             subprocess.run(["dpkg-deb", "-e", self.deb, control], check=True)

@@ -430,6 +430,11 @@ class NoClient(unittest.TestCase):
             self.assertEqual(c.command("status"), "disarmed\n")
             c.close()
             self.assertEqual([l for l in d.log_lines() if "MQTT" in l], [])
+            # libmosquitto, and OpenSSL with it, is loaded only for a client.
+            with open("/proc/%d/maps" % d.process.pid) as f:
+                maps = f.read()
+            for lib in ("libmosquitto", "libssl", "libcrypto"):
+                self.assertNotIn(lib, maps)
         finally:
             finish(d)
 
