@@ -143,7 +143,9 @@ class HostileInput(unittest.TestCase):
         c = wait_for(lambda: self.console_answering(), 15, "the console")
         c.close()
         lines = [l for l in d.log_lines() if "accept failed" in l]
-        self.assertLessEqual(len(lines), 2, lines)  # one per listener at most
+        # One line per run of failures: a slow machine may see a few runs
+        # while the flood drains, never a line per loop pass.
+        self.assertLessEqual(len(lines), 8, lines)
         self.assertIsNone(d.process.poll())
 
     def console_answering(self):
