@@ -11,6 +11,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 BUILD = os.environ.get("HOVANTRA_BUILD_DIR",
@@ -209,15 +210,38 @@ class Console:
 
 # Helpers for fault tests.
 
-def poll_rate(daemon, board, work):
-    """USB reads of a simulated board per second while work() runs: the
-    daemon's polling pace, to hold against the idle pace."""
+# The daemon polls its boards every half second.
+POLL_INTERVAL = 0.5
+
+def longest_poll_gap(daemon, board, work, every=0.05):
+    """The longest time, in seconds, in which a simulated board saw no USB
+    read while work() ran: the daemon's polling pace, measured so that a
+    short piece of work still shows one stalled poll (a rate over a second
+    or two mostly counts where the polls happened to fall)."""
     def reads():
         shown = daemon.board("show", board)
         return int(re.search(r"transfers: (\d+) reads", shown).group(1))
-    before, start = reads(), time.monotonic()
-    work()
-    return (reads() - before) / (time.monotonic() - start)
+    changes = []
+    done = threading.Event()
+
+    def sample():
+        last = reads()
+        changes.append(time.monotonic())
+        while not done.is_set():
+            now = reads()
+            if now != last:
+                last = now
+                changes.append(time.monotonic())
+            done.wait(every)
+        changes.append(time.monotonic())
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    try:
+        work()
+    finally:
+        done.set()
+        sampler.join()
+    return max(b - a for a, b in zip(changes, changes[1:]))
 
 
 def parse_ini(text):
