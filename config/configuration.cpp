@@ -103,6 +103,9 @@ ScriptVariable WebserverRealm() {
 ScriptVariable WebserverP404() {
   return ConfigString("webserver", nullptr, "p404", "Not found");
 }
+ScriptVariable WebserverP401() {
+  return ConfigString("webserver", nullptr, "p401", ScriptVariable::Absent());
+}
 ScriptVariable WebserverHtml(const ScriptVariable &qualifier) {
   return ConfigQualified("webserver", nullptr, "html", qualifier.c_str());
 }

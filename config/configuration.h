@@ -52,10 +52,11 @@ long GeneralWatchdog();                // 30 (seconds; 0: none)
 ScriptVariable GeneralPassword();      // absent
 
 // webserver
-ScriptVariable WebserverIp();                                   // "127.0.0.1"
-long WebserverPort();                                           // 7281
-ScriptVariable WebserverRealm();                                // "127.0.0.1"
-ScriptVariable WebserverP404();                                 // "Not found"
+ScriptVariable WebserverIp();     // "127.0.0.1"
+long WebserverPort();             // 7281
+ScriptVariable WebserverRealm();  // "127.0.0.1"
+ScriptVariable WebserverP404();   // "Not found"
+ScriptVariable WebserverP401();   // absent: the plain error page
 ScriptVariable WebserverHtml(const ScriptVariable &qualifier);  // absent
 // Password of the first `users` entry named exactly user, or absent.
 ScriptVariable WebserverUserPassword(const ScriptVariable &user);

@@ -104,6 +104,9 @@ void OVKDigestAuthMachine::Challenge(OVKHttpServerSession *session,
       "WWW-Authenticate",
       ScriptFormat("Digest realm=\"%s\", nonce=\"%s\"%s", realm_.c_str(),
                    web_session->Key().c_str(), stale ? ", stale=TRUE" : ""));
+  ScriptVariable page = ChallengePage();
+  session->Response().Body().AddData(page.c_str(),
+                                     static_cast<int>(page.Length()));
   session->SendError(401, "Authorization Required", nullptr, true);
 }
 

@@ -36,6 +36,9 @@ class OVKDigestAuthMachine : public OVKWebSessionCollection {
  protected:
   // The password of user, or absent when there is no such user.
   virtual ScriptVariable GetPassword(const ScriptVariable &user) = 0;
+  // The page sent with a 401, what a browser shows when its user gives up
+  // on the password; empty (the default) for the plain error page.
+  virtual ScriptVariable ChallengePage() { return ScriptVariable(); }
 
  private:
   ScriptVariable realm_;

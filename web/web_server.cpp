@@ -4,6 +4,7 @@
 #include "core/process_state.h"
 #include "web/authenticated_session.h"
 #include "web/web_connection.h"
+#include "web/web_variables.h"
 
 static WebServer *g_web_server = nullptr;
 
@@ -15,6 +16,11 @@ WebServer::WebServer(const ScriptVariable &ip, int port,
 
 ScriptVariable WebServer::GetPassword(const ScriptVariable &user) {
   return WebserverUserPassword(user);
+}
+
+ScriptVariable WebServer::ChallengePage() {
+  ScriptVariable page = WebserverP401();
+  return page.IsAbsent() ? ScriptVariable() : ExpandWebTemplate(page);
 }
 
 OVKTcpServerSession *WebServer::MakeNewSession(int fd) {

@@ -18,6 +18,8 @@ class WebServer : public OVKTcpServer, public OVKDigestAuthMachine {
 
   // The password of the first `users` entry named exactly user, or absent.
   ScriptVariable GetPassword(const ScriptVariable &user) override;
+  // The configured `p401` template, expanded as pages are.
+  ScriptVariable ChallengePage() override;
 
  protected:
   OVKTcpServerSession *MakeNewSession(int fd) override;

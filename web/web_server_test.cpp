@@ -277,6 +277,33 @@ TEST_F(WebServerTest, ProtectedPageAuthenticatesEachUser) {
             Status(AskAs("carol", "", "/secret")));
 }
 
+TEST_F(WebServerTest, ChallengeCarriesTheConfiguredPasswordPage) {
+  // Without the key every 401 carries the plain error page.
+  Start("[webpage /secret]\ntype = page\ncontent = hello\n");
+  std::string plain = AskAs("alice", "builder", "/secret");
+  EXPECT_NE(std::string::npos,
+            Body(plain).find("<H1>Authorization Required</H1>"));
+  StopWebServer();
+
+  Start("[webpage /secret]\ntype = page\ncontent = hello\n",
+        "p401 = <p>%sysname% needs your password</p>\n");
+  const std::string page = "<p>testbox needs your password</p>";
+  for (const std::string &answer :
+       {Ask("GET", "/secret"), AskAs("alice", "builder", "/secret"),
+        AskAs("carol", "", "/secret")}) {
+    EXPECT_EQ("HTTP/1.1 401 Authorization Required", Status(answer));
+    EXPECT_TRUE(std::regex_search(
+        answer, std::regex("\r\nWWW-Authenticate: Digest realm=\"house\", "
+                           "nonce=\"[0-9a-f]{32}\"\r\nDate: ")));
+    EXPECT_NE(std::string::npos,
+              answer.find("Content-Length: " + std::to_string(page.size()) +
+                          "\r\n\r\n"));
+    EXPECT_EQ(page, Body(answer));
+  }
+  // The page goes with the challenge only: served pages are untouched.
+  EXPECT_EQ(Ok("hello"), AskAs("alice", "wonder", "/secret"));
+}
+
 TEST_F(WebServerTest, AliasesAndBrokenDefinitions) {
   Start(
       "[webpage /]\nalias_for = /home\n"

@@ -57,6 +57,7 @@ test('pages ask for Digest credentials; the style sheet and icon are public', as
   for (const target of ['/', '/ctrl']) {
     const answer = await fetch(base + target);
     assert.equal(answer.status, 401, target);
+    assert.match(await answer.text(), /<h2>Password needed<\/h2>/, target);
     assert.match(answer.headers.get('www-authenticate'),
                  /^Digest realm="hovantra-demo", nonce="[0-9a-f]{32}"$/, target);
   }

@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import urllib.error
 import urllib.request
 
 from harness import BUILD, Daemon, free_port
@@ -117,6 +118,14 @@ class InstalledTree(unittest.TestCase):
             passwords.add_password(None, base, "admin", "pw")
             opener = urllib.request.build_opener(
                 urllib.request.HTTPDigestAuthHandler(passwords))
+            # Without the password: the styled page a browser shows when
+            # its user gives up.
+            with self.assertRaises(urllib.error.HTTPError) as refused:
+                urllib.request.urlopen(base + "/", timeout=10)
+            self.assertEqual(refused.exception.code, 401)
+            page = refused.exception.read().decode()
+            self.assertIn('<link rel="stylesheet" href="/style.css">', page)
+            self.assertIn("<h2>Password needed</h2>", page)
             page = opener.open(base + "/", timeout=10).read().decode()
             self.assertIn('<link rel="stylesheet" href="/style.css">', page)
             self.assertIn('id="security">disarmed<', page)

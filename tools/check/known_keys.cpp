@@ -21,6 +21,7 @@ const KnownKey kKeys[] = {
     {"webserver", "port", kPlain},
     {"webserver", "realm", kPlain},
     {"webserver", "p404", kPlain},
+    {"webserver", "p401", kPlain},
     {"webserver", "html", kAnyQualifier},
     {"webserver", "users", kPlain},
     {"console", "ip", kPlain},
