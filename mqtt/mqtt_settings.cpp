@@ -43,20 +43,6 @@ bool Yes(const char *key, bool dflt) {
   return ConfigIsYes(ScriptVariable(value));
 }
 
-MqttPanel ReadPanel(const std::string &word) {
-  MqttPanel panel;
-  panel.topic_name = word;
-  panel.machine = word == "default" ? "" : word;
-  panel.states = ParsePairs(Qualified("states", word), "states");
-  for (const auto &[action, line] :
-       ParsePairs(Qualified("commands", word), "commands")) {
-    ScriptVariable upper(action);
-    panel.commands[upper.Toupper().Str()] = line;
-  }
-  panel.code = ConfigIsYes(ScriptVariable(Qualified("code", word)));
-  return panel;
-}
-
 }  // namespace
 
 std::map<std::string, std::string> ParsePairs(const ScriptVariable &value,
@@ -75,6 +61,20 @@ std::map<std::string, std::string> ParsePairs(const ScriptVariable &value,
     pairs[word.Range(0, static_cast<size_t>(colon)).Str()] = right;
   }
   return pairs;
+}
+
+MqttPanel ReadMqttPanel(const std::string &word) {
+  MqttPanel panel;
+  panel.topic_name = word;
+  panel.machine = word == "default" ? "" : word;
+  panel.states = ParsePairs(Qualified("states", word), "states");
+  for (const auto &[action, line] :
+       ParsePairs(Qualified("commands", word), "commands")) {
+    ScriptVariable upper(action);
+    panel.commands[upper.Toupper().Str()] = line;
+  }
+  panel.code = ConfigIsYes(ScriptVariable(Qualified("code", word)));
+  return panel;
 }
 
 std::string MachineTopicName(const std::string &machine) {
@@ -98,7 +98,7 @@ MqttSettings ReadMqttSettings() {
   s.trusted = Yes("trusted", false);
   for (const ScriptVariable &word :
        SplitWords(ConfigString(kSection, nullptr, "panel")))
-    s.panels.push_back(ReadPanel(word.Str()));
+    s.panels.push_back(ReadMqttPanel(word.Str()));
   for (const ScriptVariable &line : devices_line_names(false)) {
     std::string device_class = Qualified("class", line.Str());
     if (!device_class.empty()) s.classes[line.Str()] = device_class;

@@ -40,6 +40,10 @@ struct MqttSettings {
 // default taken.
 MqttSettings ReadMqttSettings();
 
+// The panel of one word of `panel`, with its qualified keys; faulty pairs
+// are logged and skipped.
+MqttPanel ReadMqttPanel(const std::string &word);
+
 // "a:b c:d+e" -> {a: b, c: "d e"}; a word without a colon or with an empty
 // side is logged with the key's name and skipped.
 std::map<std::string, std::string> ParsePairs(const ScriptVariable &value,

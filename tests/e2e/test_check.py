@@ -188,6 +188,63 @@ auth = trustme
         ]
         self.assertEqual(sorted(out.splitlines()), sorted(expected))
 
+    def test_mqtt_panels_and_classes_name_what_exists(self):
+        base = self.ports("""\
+[general]
+defaultstate = idle security.disarmed
+[console]
+port = 7280
+[webserver]
+port = 7281
+users = a:b
+[device 1]
+input:0 = door
+[state idle]
+[state security.disarmed]
+[state security.armed]
+[event arm]
+fsm = security
+transit = security.disarmed -> security.armed
+[mqtt]
+""")
+        clean = base + """\
+panel = security default
+states:security = disarmed:disarmed armed:armed_away
+commands:security = ARM_AWAY:arm DISARM:disarm
+states:default = idle:disarmed
+class:door = door
+host = 127.0.0.1
+"""
+        self.assertEqual(self.check(clean), (0, ""))
+        broken = base + """\
+panel = security heat
+states:security = disarmed:disarmed armd:armed_away armed:away broken
+commands:security = ARM_AWAY:arm ARM_OUT:arm
+code:garage = yes
+class:window = window
+keepalive = 2
+host = 127.0.0.1
+"""
+        expected = [
+            "F:16: error: conf. error: mqtt states: ``broken'' is not a pair name:value",
+            "F:17: error: mqtt panel heat: machine heat has no states, so the panel never shows one",
+            "F:18: error: mqtt states:security: machine security has no state armd",
+            "F:18: error: mqtt states:security: away is not a state of a Home Assistant alarm panel",
+            "F:19: warning: mqtt commands:security: Home Assistant never sends the action ARM_OUT",
+            "F:20: warning: mqtt code:garage: garage is not named in panel, so this key is never read",
+            "F:21: warning: mqtt class:window: no [device] section defines the input window, so this key is never read",
+        ]
+        keepalive = ("F:16: error: conf. error: mqtt keepalive ``2'' is not a number "
+                     "from 5 to 65535; using 60")
+        status, out = self.check(broken)
+        self.assertEqual(status, 1, out)
+        self.assertEqual(sorted(out.splitlines()), sorted(expected + [keepalive]))
+        # A section being prepared, without a host, is checked too, but for
+        # the values only a running client reads.
+        status, out = self.check(broken.replace("host = 127.0.0.1\n", ""))
+        self.assertEqual(status, 1, out)
+        self.assertEqual(sorted(out.splitlines()), sorted(expected))
+
     def test_warnings_alone_give_status_2_and_with_e_0(self):
         config = self.ports("[console]\nport = 7280\ntimout = 5\n[webserver]\nport = 7281\nusers = a:b\n")
         self.assertEqual(self.check(config)[0], 2)

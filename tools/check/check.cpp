@@ -81,6 +81,7 @@ int CheckConfigurationFile(const std::string &path, FILE *out) {
   CheckMachines(c);
   CheckHardware(c);
   CheckWebPages(c);
+  CheckMqtt(c);
   CheckSettings(c);
   findings.Print(out, path);
   if (!index.Faults().empty())

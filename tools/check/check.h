@@ -51,6 +51,8 @@ void CheckMachines(CheckContext &c);
 void CheckHardware(CheckContext &c);
 // Web pages and the %html:NAME% fragments they use.
 void CheckWebPages(CheckContext &c);
+// Alarm panels and line classes shown over MQTT.
+void CheckMqtt(CheckContext &c);
 
 // Loads path, runs every check and prints the findings to out; the exit
 // status (0 clean, 1 errors, 2 warnings only).

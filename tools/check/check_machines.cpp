@@ -69,13 +69,6 @@ void CheckRule(CheckContext &c, const std::string &rule, int line,
   RequireState(c, to.Str(), line, where);
 }
 
-// The machines each state name of the file belongs to, bare state names
-// per machine, for the qualified keys of events.
-bool MachineHasState(const CheckContext &c, const std::string &machine,
-                     const std::string &state) {
-  return c.named_states.count(machine.empty() ? state : machine + "." + state);
-}
-
 void CheckEvent(CheckContext &c, const ConfigIndex::Section &s) {
   std::string machine = c.Value(s, "fsm");
   for (const ConfigIndex::Key &k : s.keys) {

@@ -12,6 +12,11 @@ void RequireState(CheckContext &c, const std::string &state, int line,
                                "has no effect)");
 }
 
+bool MachineHasState(const CheckContext &c, const std::string &machine,
+                     const std::string &state) {
+  return c.named_states.count(machine.empty() ? state : machine + "." + state);
+}
+
 void RequireEvent(CheckContext &c, const std::string &event_line, int line,
                   const std::string &where) {
   std::string event = FirstWord(event_line);

@@ -11,6 +11,9 @@
 // A full state name that should have a state section.
 void RequireState(CheckContext &c, const std::string &state, int line,
                   const std::string &where);
+// Whether the file names state of machine ("" the default machine).
+bool MachineHasState(const CheckContext &c, const std::string &machine,
+                     const std::string &state);
 // The event of an event line should have an event section.
 void RequireEvent(CheckContext &c, const std::string &event_line, int line,
                   const std::string &where);
