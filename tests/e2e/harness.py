@@ -4,6 +4,8 @@ A Daemon lives in its own temporary directory with its configuration,
 log, state file, simulated boards and SMS spool.  Everything waits for what
 it expects with a deadline instead of sleeping.
 """
+import contextlib
+import fcntl
 import os
 import re
 import shutil
@@ -129,6 +131,26 @@ class Daemon:
     def board(self, *args):
         return subprocess.run([BOARD_TOOL] + [str(a) for a in args], env=self.env(),
                               check=True, capture_output=True, text=True).stdout
+
+    @contextlib.contextmanager
+    def between_polls(self):
+        """Board changes made inside land together before the next poll:
+        the daemon is stopped meanwhile, at a moment it holds no board
+        (the tool would wait for it for ever)."""
+        with open(os.path.join(self.boards, ".lock"), "a+") as lock:
+            while True:
+                self.process.send_signal(signal.SIGSTOP)
+                try:
+                    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    fcntl.flock(lock, fcntl.LOCK_UN)
+                    break
+                except BlockingIOError:
+                    self.process.send_signal(signal.SIGCONT)
+                    time.sleep(0.01)
+        try:
+            yield
+        finally:
+            self.process.send_signal(signal.SIGCONT)
 
     def sms(self, *args):
         return subprocess.run([SMS_TOOL, "-c", self.config_path] + [str(a) for a in args],
@@ -286,7 +308,6 @@ def edit_board(daemon, name, key, value):
     """Sets one field of a simulated board's file, under the boards' lock and
     by atomic rename like the board tool, for what the tool has no command
     for: an output line switched by hand on the board, for example."""
-    import fcntl
     path = os.path.join(daemon.boards, name + ".board")
     with open(os.path.join(daemon.boards, ".lock"), "a+") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)

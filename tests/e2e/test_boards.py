@@ -84,10 +84,10 @@ class Inputs(unittest.TestCase):
 
     def test_counter_three_then_two(self):
         d = self.d
-        self.tick()
         mark(d)
-        d.board("close", "house", 0)
-        d.board("pulse", "house", 0)
+        with d.between_polls():
+            d.board("close", "house", 0)
+            d.board("pulse", "house", 0)
         d.wait_log("Processing event ``door_open front''", count=2)
         self.assertEqual(self.door_lines(), [
             "XXX: in=0 l_i_s[]=0 cnt[]=3 c=1",
@@ -176,11 +176,11 @@ class Inputs(unittest.TestCase):
     # trouble is in the log instead of a pulse vanishing without a trace.
     def test_failed_configuration_read_loses_the_board_visibly(self):
         d = self.d
-        self.tick()
         mark(d)
-        d.board("fault", "house", "short-reads", 1)
-        d.board("pulse", "house", 0)
-        d.wait_log("QTR0xx 00a7 is LOST!", timeout=3)
+        with d.between_polls():
+            d.board("fault", "house", "short-reads", 1)
+            d.board("pulse", "house", 0)
+        d.wait_log("QTR0xx 00a7 is LOST!")
         wait_for(lambda: self.c.command("door") == "no\n", timeout=8, what="reconnection")
         d.board("pulse", "house", 0)
         d.wait_log("Processing event ``door_closed front''")
@@ -253,11 +253,11 @@ class Sync(unittest.TestCase):
                           "Warning: [4004] sync: line 5 (pump) => on"])
         # The warning comes just before the switching.
         wait_for(lambda: [self.outputs("house")[i] for i in (2, 5, 6)] == ["2:off", "5:on", "6:on"],
-                 timeout=3, what="heater and pump restored, fan left alone")
+                 what="heater and pump restored, fan left alone")
 
         d.wait_log("QTR0xx 2c is [1:1:2c], vers. 4000001, good", timeout=8)
         d.wait_log("Warning: [2000] sync: line 5 (valve) => off", timeout=15)
-        wait_for(lambda: self.outputs("shed")[5] == "5:off", timeout=3, what="valve off")
+        wait_for(lambda: self.outputs("shed")[5] == "5:off", what="valve off")
 
 
 # One board of each status layout, a section that is no hexadecimal number
