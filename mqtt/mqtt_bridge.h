@@ -6,9 +6,10 @@
 //   P/state/MACHINE        the machine's state, as %stateof:MACHINE% gives it
 //   P/panel/MACHINE/state  the panel's Home Assistant state
 //   P/line/NAME            "ON"/"OFF"; an input is ON while its contact is
-//   closed P/temp/NAME            whole degrees P/event                each
-//   processed event line (not retained) P/response             a command's
-//   response (not retained)
+//                          closed
+//   P/temp/NAME            whole degrees
+//   P/event                each processed event line (not retained)
+//   P/response             a command's response (not retained)
 // Heard:
 //   P/command              a command line for the command processor
 //   P/panel/MACHINE/set    "ACTION" or "ACTION CODE"
