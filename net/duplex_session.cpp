@@ -173,3 +173,21 @@ void OVKInetDuplexSession::Startup(OVKEventSelector *selector, int fd,
   if (local.sin_family == AF_INET)
     local_address_ = ntohl(local.sin_addr.s_addr);
 }
+
+void OVKInetDuplexSession::StartupAccepted(OVKEventSelector *selector, int fd) {
+  OVKGenericDuplexSession::Startup(selector, fd, nullptr);
+  local_address_pending_ = true;
+}
+
+uint32_t OVKInetDuplexSession::LocalAddress() const {
+  if (local_address_pending_ && GetFd() != -1) {
+    local_address_pending_ = false;
+    struct sockaddr_in local;
+    socklen_t len = sizeof local;
+    if (getsockname(GetFd(), reinterpret_cast<struct sockaddr *>(&local),
+                    &len) == 0 &&
+        local.sin_family == AF_INET)
+      local_address_ = ntohl(local.sin_addr.s_addr);
+  }
+  return local_address_;
+}

@@ -111,11 +111,20 @@ class OVKInetDuplexSession : public OVKGenericDuplexSession {
   // The generic Startup, then the local address; throws OVKException
   // "getsockname failed in InetSession Startup".
   void Startup(OVKEventSelector *selector, int fd, const char *greeting);
-  // IPv4 address in host order; all ones until known.
-  uint32_t LocalAddress() const { return local_address_; }
+  // IPv4 address in host order; all ones until known.  A session started
+  // with StartupAccepted asks for it on first use, while its descriptor is
+  // open.
+  uint32_t LocalAddress() const;
+
+ protected:
+  // The generic Startup for a descriptor fresh from accept, which is a
+  // connected socket: the local address is left until someone asks, since
+  // most connections never do and the query is a system call each.
+  void StartupAccepted(OVKEventSelector *selector, int fd);
 
  private:
-  uint32_t local_address_ = 0xffffffffu;
+  mutable uint32_t local_address_ = 0xffffffffu;
+  mutable bool local_address_pending_ = false;
 };
 
 #endif

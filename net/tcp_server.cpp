@@ -22,7 +22,7 @@ OVKTcpServerSession::OVKTcpServerSession(int fd, int idle_timeout_sec,
                                          OVKTcpServer *server,
                                          const char *greeting)
     : OVKInetDuplexSession(idle_timeout_sec, greeting), server_(server) {
-  OVKInetDuplexSession::Startup(selector, fd, nullptr);
+  StartupAccepted(selector, fd);
 }
 
 void OVKTcpServerSession::HandleClosed() {
@@ -70,7 +70,7 @@ bool OVKTcpServer::Listen(OVKEventSelector *selector, const char *what) {
   addr.sin_port = htons(static_cast<uint16_t>(port_));
   addr.sin_addr.s_addr = inet_addr(address_);
   if (bind(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) != 0 ||
-      listen(fd, 5) != 0) {
+      listen(fd, SOMAXCONN) != 0) {
     ListenFailed(what);
     close(fd);
     return false;

@@ -25,7 +25,7 @@ class OVKTcpServer;
 
 class OVKTcpServerSession : public OVKInetDuplexSession {
  public:
-  // Live at once: runs Startup(selector, fd, no greeting); the greeting is
+  // Live at once: runs StartupAccepted(selector, fd); the greeting is
   // queued by the constructor.
   OVKTcpServerSession(int fd, int idle_timeout_sec, OVKEventSelector *selector,
                       OVKTcpServer *server, const char *greeting = nullptr);
@@ -54,7 +54,9 @@ class OVKTcpServer : private OVKFdHandler {
   // Destroys every session, unregisters and closes the listening socket.
   ~OVKTcpServer() override;
 
-  // SO_REUSEADDR, bind to inet_addr(address):port, backlog 5, register.
+  // SO_REUSEADDR, bind to inet_addr(address):port, backlog SOMAXCONN (a
+  // burst of connections waits in the kernel rather than being dropped),
+  // register.
   // False when the socket, bind or listen fails, after logging
   // "Cannot listen for the %s on ``%s:%d'': %s" with what (the interface
   // the port serves), the address, the port and the system's reason.

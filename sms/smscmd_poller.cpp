@@ -103,16 +103,25 @@ void HandleFailed(const std::string &path, SmsCommandHandler) {
 // Takes each accepted, unlocked file of dir through composing into
 // proceeded, running the handler on it in between.
 void ScanDirectory(const ScriptVariable &dir, const ScriptVariable &composing,
-                   bool (*accept)(const std::string &),
+                   SpoolWatch &watch, bool (*accept)(const std::string &),
                    void (*handle)(const std::string &, SmsCommandHandler),
                    SmsCommandHandler command_handler) {
+  if (!watch.NeedsListing(dir.c_str())) return;
   DIR *d = opendir(dir.c_str());
   if (!d) return;
   // The handlers write into composing and may run commands; list first so
   // that nothing they do changes the walk.
   std::vector<std::string> names;
-  while (struct dirent *entry = readdir(d)) names.push_back(entry->d_name);
+  bool nothing_to_take = true;
+  while (struct dirent *entry = readdir(d)) {
+    names.push_back(entry->d_name);
+    if (accept(names.back())) nothing_to_take = false;
+  }
   closedir(d);
+  // A locked file, or one that could not be moved, is taken on a later
+  // pass: only a listing without any such file lets the next ones be
+  // skipped.
+  watch.Listed(nothing_to_take);
 
   ScriptVariable proceeded = SmsProceeded();
   for (const std::string &name : names) {
@@ -158,8 +167,10 @@ void SmscmdPoller::ScanOnce() {
   ScriptVariable composing = SmsComposing();
   ScriptVariable incoming = SmsIncoming();
   if (!incoming.IsAbsent() && !composing.IsAbsent())
-    ScanDirectory(incoming, composing, IncomingName, HandleReceived, handler_);
+    ScanDirectory(incoming, composing, incoming_watch_, IncomingName,
+                  HandleReceived, handler_);
   ScriptVariable failed = SmsFailed();
   if (!failed.IsAbsent() && !composing.IsAbsent())
-    ScanDirectory(failed, composing, FailedName, HandleFailed, handler_);
+    ScanDirectory(failed, composing, failed_watch_, FailedName, HandleFailed,
+                  handler_);
 }

@@ -5,6 +5,7 @@
 #define HOVANTRA_SMS_SMSCMD_POLLER_H
 
 #include "core/event_selector.h"
+#include "sms/spool_watch.h"
 #include "util/script_variable.h"
 
 // The command processor as the SMS side sees it: caller, line, response to
@@ -33,6 +34,8 @@ class SmscmdPoller : public OVKTimeoutHandler {
   OVKEventSelector *selector_;
   int interval_ms_;
   SmsCommandHandler handler_;
+  SpoolWatch incoming_watch_;
+  SpoolWatch failed_watch_;
 };
 
 #endif
