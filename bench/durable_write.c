@@ -4,10 +4,12 @@
  *
  *   ops_per_second=N
  *
- *   durable_write DIR SECONDS
+ *   durable_write DIR SECONDS [dir]
  *
  * It is the floor of what saving the state file after every state change
- * can cost on that disk.
+ * can cost on that disk.  With "dir" it also fsyncs the directory after
+ * each rename, as the daemon does so that a power cut cannot bring the old
+ * file back.
  */
 #include <fcntl.h>
 #include <stdio.h>
@@ -23,9 +25,14 @@ static double now(void) {
 }
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: durable_write DIR SECONDS\n");
+  if (argc != 3 && !(argc == 4 && strcmp(argv[3], "dir") == 0)) {
+    fprintf(stderr, "usage: durable_write DIR SECONDS [dir]\n");
     return 2;
+  }
+  int dir = -1;
+  if (argc == 4 && (dir = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
+    perror(argv[1]);
+    return 1;
   }
   char tmp[4096], final[4096];
   snprintf(tmp, sizeof tmp, "%s/durable.tmp", argv[1]);
@@ -36,7 +43,8 @@ int main(int argc, char **argv) {
   while (now() < end) {
     int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || write(fd, text, strlen(text)) != (ssize_t)strlen(text) ||
-        fsync(fd) != 0 || close(fd) != 0 || rename(tmp, final) != 0) {
+        fsync(fd) != 0 || close(fd) != 0 || rename(tmp, final) != 0 ||
+        (dir >= 0 && fsync(dir) != 0)) {
       perror(tmp);
       return 1;
     }
