@@ -30,7 +30,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   int dir = -1;
-  if (argc == 4 && (dir = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
+  if (argc == 4 &&
+      (dir = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
     perror(argv[1]);
     return 1;
   }

@@ -15,14 +15,14 @@
 
 namespace {
 
-const char *const kAlarmStates[] = {
-    "disarmed",       "armed_home",          "armed_away", "armed_night",
-    "armed_vacation", "armed_custom_bypass", "pending",    "triggered",
-    "arming",         "disarming"};
-const char *const kActions[] = {"DISARM",       "ARM_HOME",
-                                "ARM_AWAY",     "ARM_NIGHT",
-                                "ARM_VACATION", "ARM_CUSTOM_BYPASS",
-                                "TRIGGER"};
+const char *const kAlarmStates[] = {"disarmed",       "armed_home",
+                                    "armed_away",     "armed_night",
+                                    "armed_vacation", "armed_custom_bypass",
+                                    "pending",        "triggered",
+                                    "arming",         "disarming"};
+const char *const kActions[] = {
+    "DISARM",       "ARM_HOME",          "ARM_AWAY", "ARM_NIGHT",
+    "ARM_VACATION", "ARM_CUSTOM_BYPASS", "TRIGGER"};
 
 template <size_t N>
 bool OneOf(const char *const (&names)[N], const std::string &name) {
@@ -43,8 +43,7 @@ std::set<std::string> Machines(const CheckContext &c) {
 }
 
 void CheckPanel(CheckContext &c, const ConfigIndex::Section &s,
-                const MqttPanel &panel,
-                const std::set<std::string> &machines) {
+                const MqttPanel &panel, const std::set<std::string> &machines) {
   std::string shown = panel.machine.empty() ? std::string("the default machine")
                                             : "machine " + panel.machine;
   if (!machines.count(panel.machine)) {
@@ -66,7 +65,8 @@ void CheckPanel(CheckContext &c, const ConfigIndex::Section &s,
   key = "commands:" + panel.topic_name;
   for (const auto &[action, line] : panel.commands)
     if (!OneOf(kActions, action))
-      c.findings.Warning(c.Line(s, key), "mqtt " + key + ": Home Assistant "
+      c.findings.Warning(c.Line(s, key), "mqtt " + key +
+                                             ": Home Assistant "
                                              "never sends the action " +
                                              action);
 }
@@ -78,13 +78,11 @@ void CheckMqtt(CheckContext &c) {
   if (s == nullptr) return;
   // The daemon's own reading words the values it refuses.
   c.log.Take();
-  if (!ScriptVariable(c.Value(*s, "host")).Trim().IsEmpty())
-    ReadMqttSettings();
+  if (!ScriptVariable(c.Value(*s, "host")).Trim().IsEmpty()) ReadMqttSettings();
   std::vector<MqttPanel> panels;
   for (const ScriptVariable &word : SplitWords(c.Value(*s, "panel")))
     panels.push_back(ReadMqttPanel(word.Str()));
-  for (const std::string &line : c.log.Take())
-    c.findings.Error(s->line, line);
+  for (const std::string &line : c.log.Take()) c.findings.Error(s->line, line);
 
   std::set<std::string> machines = Machines(c);
   std::set<std::string> named;
