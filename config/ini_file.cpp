@@ -263,10 +263,13 @@ bool IniFile::Save(const char *path) {
 
 const char *IniFile::GetValue(const char *type, const char *name,
                               const char *key) const {
-  Section *s = FindSection(type, name);
+  return ValueIn(FindSection(type, name), key);
+}
+
+const char *IniFile::ValueIn(const Section *s, const char *key) const {
   if (!s) return "";
-  std::string *v = FindKey(s, key);
-  return v ? v->c_str() : "";
+  long at = KeyPosition(s->params, s->index, key);
+  return at < 0 ? "" : s->params[at].second.c_str();
 }
 
 const char *IniFile::GetString(const char *type, const char *name,
@@ -277,7 +280,11 @@ const char *IniFile::GetString(const char *type, const char *name,
 
 long IniFile::GetInt(const char *type, const char *name, const char *key,
                      long dflt) const {
-  const char *v = GetValue(type, name, key);
+  return IntIn(FindSection(type, name), key, dflt);
+}
+
+long IniFile::IntIn(const Section *s, const char *key, long dflt) const {
+  const char *v = ValueIn(s, key);
   if (!*v) return dflt;
   char *end = nullptr;
   long n = strtol(v, &end, 10);
