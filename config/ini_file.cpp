@@ -85,8 +85,13 @@ static long KeyPosition(
     const std::vector<std::pair<std::string, std::string>> &params,
     const std::unordered_map<std::string, size_t> &index, const char *key) {
   if (index.empty()) {
-    for (size_t i = 0; i < params.size(); i++)
-      if (params[i].first == key) return static_cast<long>(i);
+    // The length is taken once, not again for every key compared.
+    const size_t length = strlen(key);
+    for (size_t i = 0; i < params.size(); i++) {
+      const std::string &k = params[i].first;
+      if (k.size() == length && memcmp(k.data(), key, length) == 0)
+        return static_cast<long>(i);
+    }
     return -1;
   }
   auto it = index.find(key);
