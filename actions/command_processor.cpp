@@ -115,9 +115,11 @@ int ProcessCommand(const ScriptVariable &caller, const ScriptVariable &line,
                  static_cast<int>(cmd.kind), cmd.text.c_str(), cmd.args);
       return 0;
     }
-    LogMessage("Processing command %s(%d:%s)/%ld...",
-               LogCommandWord(run.words, i).c_str(), static_cast<int>(cmd.kind),
-               cmd.text.c_str(), cmd.args);
+    if (!LogSilenced()) {
+      LogMessage("Processing command %s(%d:%s)/%ld...",
+                 LogCommandWord(run.words, i).c_str(),
+                 static_cast<int>(cmd.kind), cmd.text.c_str(), cmd.args);
+    }
     long count = cmd.args;
     bool go_on = true;
     switch (cmd.kind) {

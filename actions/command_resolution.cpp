@@ -15,10 +15,26 @@ ResolvedCommand ResolveCommand(const ScriptVariable &word) {
       r.args = -1;
       return r;
     }
-    if (r.response.IsAbsent()) r.response = CommandKey(name, "response");
-    if (!r.unpriv && CommandUnpriv(name)) r.unpriv = true;
-    ScriptVariable alias = CommandKey(name, "alias_for");
-    if (alias.IsAbsent()) break;
+    CommandSection section(name);
+    if (r.response.IsAbsent()) r.response = section.Key("response");
+    if (!r.unpriv && section.Unpriv()) r.unpriv = true;
+    ScriptVariable alias = section.Key("alias_for");
+    if (alias.IsAbsent()) {
+      r.args = section.Args();
+      ScriptVariable action = section.Key("action");
+      ScriptVariable event = section.Key("event");
+      if (!action.IsAbsent()) {
+        r.kind = kActionCommand;
+        r.text = action;
+      } else if (!event.IsAbsent()) {
+        r.kind = kEventCommand;
+        r.text = event;
+      } else {
+        r.kind = r.response.IsAbsent() ? kUnknownCommand : kResponseCommand;
+        r.text = "";
+      }
+      return r;
+    }
     if (steps >= kMaxAliasSteps) {
       LogMessage("conf. error: alias_for loop at ``%s'', giving up",
                  word.c_str());
@@ -30,18 +46,4 @@ ResolvedCommand ResolveCommand(const ScriptVariable &word) {
     }
     name = alias;
   }
-  r.args = CommandArgs(name);
-  ScriptVariable action = CommandKey(name, "action");
-  ScriptVariable event = CommandKey(name, "event");
-  if (!action.IsAbsent()) {
-    r.kind = kActionCommand;
-    r.text = action;
-  } else if (!event.IsAbsent()) {
-    r.kind = kEventCommand;
-    r.text = event;
-  } else {
-    r.kind = r.response.IsAbsent() ? kUnknownCommand : kResponseCommand;
-    r.text = "";
-  }
-  return r;
 }

@@ -173,14 +173,33 @@ ScriptVariable StateKey(const ScriptVariable &name, const char *key) {
 
 // command
 ScriptVariable CommandKey(const ScriptVariable &name, const char *key) {
-  return Named("command", name, key);
+  return CommandSection(name).Key(key);
 }
 long CommandArgs(const ScriptVariable &name) {
-  return ConfigInt("command", name.c_str(), "args", -1);
+  return CommandSection(name).Args();
 }
 bool CommandUnpriv(const ScriptVariable &name) {
-  ScriptVariable v = CommandKey(name, "unpriv");
-  return !v.IsAbsent() && ScriptVariable(v).Tolower() == "yes";
+  return CommandSection(name).Unpriv();
+}
+
+CommandSection::CommandSection(const ScriptVariable &name)
+    : section_(the_configuration
+                   ? the_configuration->GetSection("command", name.c_str())
+                   : nullptr) {}
+
+ScriptVariable CommandSection::Key(const char *key) const {
+  if (!section_) return ScriptVariable::Absent();
+  const char *v = the_configuration->ValueIn(section_, key);
+  return *v ? ScriptVariable(v) : ScriptVariable::Absent();
+}
+
+long CommandSection::Args() const {
+  return section_ ? the_configuration->IntIn(section_, "args", -1) : -1;
+}
+
+bool CommandSection::Unpriv() const {
+  ScriptVariable v = Key("unpriv");
+  return !v.IsAbsent() && v.Tolower() == "yes";
 }
 
 // variable

@@ -97,6 +97,20 @@ long CommandArgs(const ScriptVariable &name);
 // unpriv lower-cased (not trimmed) equals "yes".
 bool CommandUnpriv(const ScriptVariable &name);
 
+// One command section, found once, for reading several of its keys; each
+// answers as CommandKey, CommandArgs and CommandUnpriv do.  Valid while the
+// configuration stays loaded.
+class CommandSection {
+ public:
+  explicit CommandSection(const ScriptVariable &name);
+  ScriptVariable Key(const char *key) const;
+  long Args() const;
+  bool Unpriv() const;
+
+ private:
+  const IniFile::Section *section_;
+};
+
 // variable <name>
 // enable trimmed of blank, tab, CR, LF and upper-cased equals "YES".
 bool VariableEnabled(const ScriptVariable &name);

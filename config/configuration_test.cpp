@@ -89,6 +89,31 @@ TEST_F(ConfigTest, YesNoNormalisations) {
   EXPECT_FALSE(ConfigIsYes(ScriptVariable::Absent()));
 }
 
+TEST_F(ConfigTest, CommandSectionReadsEachKeyOfOneSection) {
+  Load(
+      "[command a]\nresponse = hi\nargs = 2\nunpriv = Yes\nevent =\n"
+      "[command b]\nargs = two\nalias_for = a\n");
+  CommandSection a("a");
+  EXPECT_EQ(a.Key("response"), "hi");
+  EXPECT_TRUE(a.Key("event").IsAbsent());  // empty counts as missing
+  EXPECT_TRUE(a.Key("action").IsAbsent());
+  EXPECT_EQ(a.Args(), 2);
+  EXPECT_TRUE(a.Unpriv());
+  CommandSection b("b");
+  EXPECT_EQ(b.Key("alias_for"), "a");
+  EXPECT_TRUE(b.Key("response").IsAbsent());
+  EXPECT_EQ(b.Args(), -1);
+  EXPECT_FALSE(b.Unpriv());
+  CommandSection missing("c");
+  EXPECT_TRUE(missing.Key("response").IsAbsent());
+  EXPECT_EQ(missing.Args(), -1);
+  EXPECT_FALSE(missing.Unpriv());
+  ResetConfiguration();
+  CommandSection none("a");
+  EXPECT_TRUE(none.Key("response").IsAbsent());
+  EXPECT_EQ(none.Args(), -1);
+}
+
 TEST_F(ConfigTest, QualifiedEventAndDeviceKeys) {
   Load(
       "[event door]\nfsm = security\ntransit = plain\ntransit:armed = qual\n"

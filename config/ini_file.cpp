@@ -85,8 +85,13 @@ static long KeyPosition(
     const std::vector<std::pair<std::string, std::string>> &params,
     const std::unordered_map<std::string, size_t> &index, const char *key) {
   if (index.empty()) {
-    for (size_t i = 0; i < params.size(); i++)
-      if (params[i].first == key) return static_cast<long>(i);
+    // The length is taken once, not again for every key compared.
+    const size_t length = strlen(key);
+    for (size_t i = 0; i < params.size(); i++) {
+      const std::string &k = params[i].first;
+      if (k.size() == length && memcmp(k.data(), key, length) == 0)
+        return static_cast<long>(i);
+    }
     return -1;
   }
   auto it = index.find(key);
@@ -263,10 +268,13 @@ bool IniFile::Save(const char *path) {
 
 const char *IniFile::GetValue(const char *type, const char *name,
                               const char *key) const {
-  Section *s = FindSection(type, name);
+  return ValueIn(FindSection(type, name), key);
+}
+
+const char *IniFile::ValueIn(const Section *s, const char *key) const {
   if (!s) return "";
-  std::string *v = FindKey(s, key);
-  return v ? v->c_str() : "";
+  long at = KeyPosition(s->params, s->index, key);
+  return at < 0 ? "" : s->params[at].second.c_str();
 }
 
 const char *IniFile::GetString(const char *type, const char *name,
@@ -277,7 +285,11 @@ const char *IniFile::GetString(const char *type, const char *name,
 
 long IniFile::GetInt(const char *type, const char *name, const char *key,
                      long dflt) const {
-  const char *v = GetValue(type, name, key);
+  return IntIn(FindSection(type, name), key, dflt);
+}
+
+long IniFile::IntIn(const Section *s, const char *key, long dflt) const {
+  const char *v = ValueIn(s, key);
   if (!*v) return dflt;
   char *end = nullptr;
   long n = strtol(v, &end, 10);

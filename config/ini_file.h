@@ -62,6 +62,17 @@ class IniFile {
   // The value, or "" when the type, section or key is missing.
   const char *GetValue(const char *type, const char *name,
                        const char *key) const;
+  // A section found once, for reading several of its keys with ValueIn;
+  // nullptr when the type or section is missing (a null name: the first
+  // section of the type).  Valid until the document changes.
+  struct Section;
+  const Section *GetSection(const char *type, const char *name) const {
+    return FindSection(type, name);
+  }
+  // The value of key in s, or "" when s is nullptr or lacks the key.
+  const char *ValueIn(const Section *s, const char *key) const;
+  // GetInt of a key in s.
+  long IntIn(const Section *s, const char *key, long dflt) const;
   // GetValue, or dflt (possibly nullptr) when that is empty.
   const char *GetString(const char *type, const char *name, const char *key,
                         const char *dflt) const;
@@ -94,7 +105,6 @@ class IniFile {
   static const char *const kCantWrite;
 
  private:
-  struct Section;
   struct Type;
   Type *FindType(const char *type) const;
   Section *FindSection(const char *type, const char *name) const;

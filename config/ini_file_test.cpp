@@ -141,6 +141,23 @@ TEST(IniFile, HeadersSelectSections) {
   EXPECT_STREQ(l.ini.GetValue("blank", "x", "k"), "");
 }
 
+TEST(IniFile, ASectionFoundOnceReadsLikeGetValue) {
+  Loaded l("[page first]\nx = 1\nn = 12\nbad = 1x\n[page second]\ny = 2\n");
+  ASSERT_TRUE(l.ok);
+  const IniFile::Section *first = l.ini.GetSection("page", nullptr);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first, l.ini.GetSection("page", "first"));
+  EXPECT_STREQ(l.ini.ValueIn(first, "x"), "1");
+  EXPECT_STREQ(l.ini.ValueIn(first, "y"), "");
+  EXPECT_EQ(l.ini.IntIn(first, "n", -1), 12);
+  EXPECT_EQ(l.ini.IntIn(first, "bad", -1), -1);
+  EXPECT_STREQ(l.ini.ValueIn(l.ini.GetSection("page", "second"), "y"), "2");
+  EXPECT_EQ(l.ini.GetSection("page", "third"), nullptr);
+  EXPECT_EQ(l.ini.GetSection("nope", nullptr), nullptr);
+  EXPECT_STREQ(l.ini.ValueIn(nullptr, "x"), "");
+  EXPECT_EQ(l.ini.IntIn(nullptr, "n", 7), 7);
+}
+
 TEST(IniFile, CrLfReadsLikeLf) {
   Loaded l("[console]\r\nport = 7280\r\ngreeting = hi \r\n");
   ASSERT_TRUE(l.ok);

@@ -40,7 +40,8 @@ void ConsoleServerSession::HandleNewInput() {
     }
     if (!inbuf_.ReadLine(line)) return;
     ScriptVariable text(line.GetBuffer());
-    LogMessage("Console: handling [%s]", LogCommandLine(text).c_str());
+    if (!LogSilenced())
+      LogMessage("Console: handling [%s]", LogCommandLine(text).c_str());
     if (text.IsEmpty()) {
       // The client said goodbye: whatever it sent after that is dropped.
       inbuf_.Erase();

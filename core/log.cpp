@@ -61,6 +61,8 @@ void LogResume() {
   flood_counter = 0;
 }
 
+bool LogSilenced() { return flood_counter == -1; }
+
 void FlushLog() { fflush(Stream()); }
 
 int LogFileNumber() { return log_stream ? fileno(log_stream) : -1; }

@@ -15,6 +15,9 @@
 void OpenLogFile(const char *path);
 void LogMessage(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void LogResume();
+// True while the flood guard drops every line: a caller may then skip
+// preparing the arguments of a LogMessage that would write nothing.
+bool LogSilenced();
 void FlushLog();
 // Descriptor of the open log file, or -1.
 int LogFileNumber();

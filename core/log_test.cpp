@@ -20,12 +20,17 @@ TEST(Log, LinesAreNumberedAndStamped) {
 
 TEST(Log, FloodGuardSilencesAfterFiveHundredLines) {
   TestLog log;
-  for (int i = 0; i < 502; i++) LogMessage("line %d", i);
+  for (int i = 0; i < 500; i++) LogMessage("line %d", i);
+  EXPECT_FALSE(LogSilenced());  // the 500th call still writes its notice
+  LogMessage("line %d", 500);
+  EXPECT_TRUE(LogSilenced());
+  LogMessage("line %d", 501);
   std::vector<std::string> raw = log.RawLines();
   ASSERT_EQ(raw.size(), 501u);
   EXPECT_NE(raw[499].find("[499] line 499"), std::string::npos);
   EXPECT_NE(raw[500].find(" [500] TOO MANY MESSAGES"), std::string::npos);
   LogResume();
+  EXPECT_FALSE(LogSilenced());
   LogMessage("back");
   raw = log.RawLines();
   ASSERT_EQ(raw.size(), 503u);

@@ -33,9 +33,11 @@ ScriptVariable ScriptSubstitution::ProcessWith(const ScriptVariable &text,
   out.reserve(n);
   size_t i = 0;
   while (i < n) {
-    if (in[i] != delimiter_) {
-      out += in[i];
-      i++;
+    if (in[i] != delimiter_) {  // plain text up to the next delimiter
+      size_t next = in.find(delimiter_, i);
+      if (next == std::string::npos) next = n;
+      out.append(in, i, next - i);
+      i = next;
       continue;
     }
     size_t end = i + 1;

@@ -33,6 +33,7 @@ TEST_F(SubstitutionTest, DelimiterRules) {
   EXPECT_EQ(Run("%%%sysname%%%"), "%box%");
   EXPECT_EQ(Run("trailing %"), "trailing ");
   EXPECT_EQ(Run(""), "");
+  EXPECT_EQ(Run("no reference at all"), "no reference at all");
   // Names are exact: no trimming, no case folding.
   EXPECT_EQ(Run("[% sysname%][%SYSNAME%]"), "[][]");
 }
