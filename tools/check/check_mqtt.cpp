@@ -78,10 +78,13 @@ void CheckMqtt(CheckContext &c) {
   if (s == nullptr) return;
   // The daemon's own reading words the values it refuses.
   c.log.Take();
-  if (!ScriptVariable(c.Value(*s, "host")).Trim().IsEmpty()) ReadMqttSettings();
   std::vector<MqttPanel> panels;
-  for (const ScriptVariable &word : SplitWords(c.Value(*s, "panel")))
-    panels.push_back(ReadMqttPanel(word.Str()));
+  if (!ScriptVariable(c.Value(*s, "host")).Trim().IsEmpty()) {
+    panels = ReadMqttSettings().panels;
+  } else {
+    for (const ScriptVariable &word : SplitWords(c.Value(*s, "panel")))
+      panels.push_back(ReadMqttPanel(word.Str()));
+  }
   for (const std::string &line : c.log.Take()) c.findings.Error(s->line, line);
 
   std::set<std::string> machines = Machines(c);
