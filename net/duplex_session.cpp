@@ -10,6 +10,10 @@ namespace {
 bool WouldBlock(int err) {
   return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
+
+bool Before(long a_sec, long a_usec, long b_sec, long b_usec) {
+  return a_sec < b_sec || (a_sec == b_sec && a_usec < b_usec);
+}
 }  // namespace
 
 OVKGenericDuplexSession::OVKGenericDuplexSession(int idle_timeout_sec,
@@ -32,16 +36,14 @@ void OVKGenericDuplexSession::Startup(OVKEventSelector *selector, int fd,
   }
   SetFd(fd);
   selector_->RegisterFd(this);
-  if (HasIdleTimer()) {
-    SetFromNow(idle_sec_, idle_usec_);
-    selector_->RegisterTimeout(this);
-  }
+  RestartIdleTimer();
 }
 
 bool OVKGenericDuplexSession::CloseDescriptor() {
   if (selector_ != nullptr) {
     selector_->RemoveFd(this);
     selector_->RemoveTimeout(this);
+    timer_registered_ = false;
     selector_ = nullptr;
   }
   if (fd_ == -1) return false;
@@ -62,11 +64,32 @@ void OVKGenericDuplexSession::Shutdown() {
 
 void OVKGenericDuplexSession::RestartIdleTimer() {
   if (selector_ == nullptr) return;
-  selector_->RemoveTimeout(this);
-  if (HasIdleTimer()) {
-    SetFromNow(idle_sec_, idle_usec_);
-    selector_->RegisterTimeout(this);
+  if (!HasIdleTimer()) {
+    if (timer_registered_) selector_->RemoveTimeout(this);
+    timer_registered_ = false;
+    return;
   }
+  OVKCurrentTime(&deadline_sec_, &deadline_usec_);
+  deadline_sec_ += idle_sec_ + (deadline_usec_ + idle_usec_) / 1000000;
+  deadline_usec_ = (deadline_usec_ + idle_usec_) % 1000000;
+  if (timer_registered_ &&
+      !Before(deadline_sec_, deadline_usec_, ExpirySec(), ExpiryUsec()))
+    return;  // the timer fires first and moves itself on
+  if (timer_registered_) selector_->RemoveTimeout(this);
+  SetExpiry(deadline_sec_, deadline_usec_);
+  selector_->RegisterTimeout(this);
+  timer_registered_ = true;
+}
+
+void OVKGenericDuplexSession::TimeoutHandle() {
+  timer_registered_ = false;  // the selector has taken it off its list
+  if (Before(ExpirySec(), ExpiryUsec(), deadline_sec_, deadline_usec_)) {
+    SetExpiry(deadline_sec_, deadline_usec_);
+    selector_->RegisterTimeout(this);
+    timer_registered_ = true;
+    return;
+  }
+  HandleSessionTimeout();
 }
 
 bool OVKGenericDuplexSession::PausedForOutput() {

@@ -20,6 +20,10 @@
 // order.  While paused, every write restarts the idle timer: the peer is
 // waiting for the session, not idle.
 //
+// The idle timer ends the session when nothing moved for the whole
+// timeout: each restart moves the deadline, and the timer's own expiry is
+// brought forward only when the deadline comes before it.
+//
 // Close may destroy the session (a server session is deleted by its server
 // from inside Close); every caller of Close, Shutdown or a hook that may
 // close must treat the object as gone afterwards.
@@ -61,7 +65,8 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   bool WantRead() const override { return reading_enabled_; }
   bool WantWrite() const override { return outbuf_.Length() > 0; }
   bool WantExcept() const override { return false; }
-  void TimeoutHandle() override { HandleSessionTimeout(); }
+  // Moves an early timer on to the idle deadline, or ends the session.
+  void TimeoutHandle() override;
   virtual void HandleNewInput() = 0;
   virtual void HandleAllWritten() {}
   virtual void HandleClosed() {}
@@ -101,6 +106,13 @@ class OVKGenericDuplexSession : private OVKFdHandler,
   // destroyed the session.
   struct DestroyWatch;
   bool *destroyed_flag_ = nullptr;
+  // When the session has been idle for its whole timeout.  Traffic only
+  // moves this on; the registered timer keeps its earlier expiry and, when
+  // it fires, is registered again for the deadline.  So a busy session
+  // does not walk the selector's timer list twice per exchange.
+  long deadline_sec_ = -1;
+  long deadline_usec_ = 0;
+  bool timer_registered_ = false;
   bool not_a_socket_ = false;
   bool output_paused_ = false;
 };

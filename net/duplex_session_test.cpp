@@ -46,6 +46,7 @@ class LineSession : public OVKGenericDuplexSession {
   using OVKGenericDuplexSession::IdleTimerEverSet;
   using OVKGenericDuplexSession::OutputPaused;
   void SetIdleMicroseconds(int usec) { idle_usec_ = usec; }
+  void SetIdleSeconds(int sec) { idle_sec_ = sec; }
   void DisableReading() { reading_enabled_ = false; }
   int OutputLength() const { return outbuf_.Length(); }
 
@@ -141,6 +142,52 @@ TEST_F(DuplexSessionTest, IdleTimerFiresWithoutTraffic) {
   EXPECT_TRUE(s.IdleTimerEverSet());
   ASSERT_TRUE(runner_.RunUntil([&] { return s.closed == 1; }));
   EXPECT_EQ(1, s.timeouts);
+}
+
+long fake_now_sec = 0;
+void FakeClock(long *sec, long *usec) {
+  *sec = fake_now_sec;
+  *usec = 0;
+}
+
+// Traffic moves the deadline; the timer set at start-up fires early, moves
+// itself on, and the session ends one whole timeout after the last traffic.
+TEST_F(DuplexSessionTest, IdleDeadlineFollowsTheLastTraffic) {
+  fake_now_sec = 1000;
+  OVKSetClockForTesting(FakeClock);
+  LineSession s(10);
+  s.Startup(&selector_, ours_, nullptr);  // first expiry 1010
+  fake_now_sec = 1008;
+  peer_->Send("echo\n");  // input and answer: deadline 1018
+  for (int i = 0; i < 100 && !peer_->Received("echo\n"); i++)
+    RunOnePass(selector_);
+  ASSERT_TRUE(peer_->Received("echo\n"));
+  for (long t : {1010L, 1012L, 1017L, 1018L}) {
+    fake_now_sec = t;
+    RunOnePass(selector_);
+    EXPECT_EQ(0, s.timeouts) << "at " << t;
+  }
+  fake_now_sec = 1019;
+  RunOnePass(selector_);
+  EXPECT_EQ(1, s.timeouts);
+  EXPECT_EQ(1, s.closed);
+  OVKSetClockForTesting(nullptr);
+}
+
+// A shorter timeout set later brings the registered timer forward.
+TEST_F(DuplexSessionTest, ShorterIdleTimeoutTakesEffectAtOnce) {
+  fake_now_sec = 1000;
+  OVKSetClockForTesting(FakeClock);
+  LineSession s(10);
+  s.Startup(&selector_, ours_, nullptr);
+  fake_now_sec = 1001;
+  s.SetIdleSeconds(0);
+  s.SetIdleMicroseconds(500000);
+  s.RestartIdleTimer();  // deadline 1001.5
+  fake_now_sec = 1002;
+  RunOnePass(selector_);
+  EXPECT_EQ(1, s.timeouts);
+  OVKSetClockForTesting(nullptr);
 }
 
 TEST_F(DuplexSessionTest, PeerClosingClosesTheSession) {
