@@ -38,7 +38,7 @@ static void ServeFile(HttpServerSession *session) {
     return;
   }
   OVKBuffer &body = session->Response().Body();
-  char piece[1024];
+  char piece[8192];
   for (;;) {
     ssize_t got = read(fd, piece, sizeof piece);
     if (got < 0 && errno == EINTR) continue;
