@@ -113,6 +113,24 @@ PY
   echo "${result% *}"
 }
 
+# Requests per second of web_load on port $1, path $2 ($WRK_CONNECTIONS
+# connections, $secs seconds), with the headers after $3: one connection
+# per request, each answer read until the server closes.  $3 "h" counts
+# the requests as served by the daemon.  web_load itself fails the run on
+# an answer other than 2xx or shorter than the page.
+load_rate() {
+  local port=$1 path=$2 who=$3 rate
+  shift 3
+  local args=() h
+  for h in "$@"; do args+=(-H "$h"); done
+  rate=$("$BENCH_BIN/web_load" -p "$port" -u "$path" -c "$WRK_CONNECTIONS" -d "$secs" -w 0 \
+           -l "$page_bytes" "${args[@]}" | sed -n 's/^requests_per_second=\([0-9]*\).*/\1/p')
+  [ -n "$rate" ] || { echo "web_load failed on port $port" >&2; exit 1; }
+  SERVED=$(python3 -c "print(round($rate * $secs))")
+  [ "$who" = h ] && tally "$RUN/served.web" "$SERVED"
+  echo "$rate"
+}
+
 # Runs case function $1 and appends its rate to $RUN/rates/$1; when $2 names
 # a process, also the microseconds of CPU it used per request served to
 # $RUN/cpu/$1.  The case sets SERVED (run in this shell, not a subshell).
