@@ -28,6 +28,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "monotonic.h"
+
 struct client {
   int fd;
   size_t line_pos; /* bytes of the current answer line seen so far */
@@ -36,12 +38,6 @@ struct client {
 
 static const char *expected;
 static size_t expected_len;
-
-static double now(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
 
 static void send_line(int fd, const char *line, size_t len) {
   if (write(fd, line, len) != (ssize_t)len) {

@@ -18,11 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
-static double now(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
+#include "monotonic.h"
 
 int main(int argc, char **argv) {
   if (argc != 3 && !(argc == 4 && strcmp(argv[3], "dir") == 0)) {

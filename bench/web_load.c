@@ -26,6 +26,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "monotonic.h"
+
 struct client {
   int fd;
   int sent;      /* the request is written */
@@ -38,12 +40,6 @@ static char request[8192];
 static size_t request_len;
 static size_t min_bytes;
 static int ep;
-
-static double now(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
 
 static void fail(const char *what) {
   perror(what);
