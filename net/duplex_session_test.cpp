@@ -150,11 +150,19 @@ void FakeClock(long *sec, long *usec) {
   *usec = 0;
 }
 
+// The loop runs on FakeClock, starting at `start`, until the scope ends.
+struct FakeClockScope {
+  explicit FakeClockScope(long start) {
+    fake_now_sec = start;
+    OVKSetClockForTesting(FakeClock);
+  }
+  ~FakeClockScope() { OVKSetClockForTesting(nullptr); }
+};
+
 // Traffic moves the deadline; the timer set at start-up fires early, moves
 // itself on, and the session ends one whole timeout after the last traffic.
 TEST_F(DuplexSessionTest, IdleDeadlineFollowsTheLastTraffic) {
-  fake_now_sec = 1000;
-  OVKSetClockForTesting(FakeClock);
+  FakeClockScope clock(1000);
   LineSession s(10);
   s.Startup(&selector_, ours_, nullptr);  // first expiry 1010
   fake_now_sec = 1008;
@@ -171,13 +179,11 @@ TEST_F(DuplexSessionTest, IdleDeadlineFollowsTheLastTraffic) {
   RunOnePass(selector_);
   EXPECT_EQ(1, s.timeouts);
   EXPECT_EQ(1, s.closed);
-  OVKSetClockForTesting(nullptr);
 }
 
 // A shorter timeout set later brings the registered timer forward.
 TEST_F(DuplexSessionTest, ShorterIdleTimeoutTakesEffectAtOnce) {
-  fake_now_sec = 1000;
-  OVKSetClockForTesting(FakeClock);
+  FakeClockScope clock(1000);
   LineSession s(10);
   s.Startup(&selector_, ours_, nullptr);
   fake_now_sec = 1001;
@@ -187,7 +193,6 @@ TEST_F(DuplexSessionTest, ShorterIdleTimeoutTakesEffectAtOnce) {
   fake_now_sec = 1002;
   RunOnePass(selector_);
   EXPECT_EQ(1, s.timeouts);
-  OVKSetClockForTesting(nullptr);
 }
 
 TEST_F(DuplexSessionTest, PeerClosingClosesTheSession) {
