@@ -27,20 +27,23 @@ void OVKCurrentTime(long *sec, long *usec) {
   *usec = ts.tv_nsec / 1000;
 }
 
-void OVKTimeoutHandler::SetFromNow(long sec, long usec) {
+void OVKTimeFromNow(long sec, long usec, long *at_sec, long *at_usec) {
   long now_sec, now_usec;
   OVKCurrentTime(&now_sec, &now_usec);
-  sec_ = now_sec + sec;
-  usec_ = now_usec + usec;
-  if (usec_ > 999999) {
-    sec_ += usec_ / 1000000;
-    usec_ %= 1000000;
+  *at_sec = now_sec + sec;
+  *at_usec = now_usec + usec;
+  if (*at_usec > 999999) {
+    *at_sec += *at_usec / 1000000;
+    *at_usec %= 1000000;
   }
 }
 
+void OVKTimeoutHandler::SetFromNow(long sec, long usec) {
+  OVKTimeFromNow(sec, usec, &sec_, &usec_);
+}
+
 static bool ExpiresEarlier(const OVKTimeoutHandler *a, long sec, long usec) {
-  return a->ExpirySec() < sec ||
-         (a->ExpirySec() == sec && a->ExpiryUsec() < usec);
+  return OVKTimeBefore(a->ExpirySec(), a->ExpiryUsec(), sec, usec);
 }
 
 // ---------------------------------------------------------------------------

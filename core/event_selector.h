@@ -78,6 +78,15 @@ class OVKSignalHandler {
 // "gettimeofday failed" when the clock cannot be read.
 void OVKCurrentTime(long *sec, long *usec);
 
+// The moment sec seconds and usec microseconds from now on the loop's
+// clock, with the microseconds carried into seconds.
+void OVKTimeFromNow(long sec, long usec, long *at_sec, long *at_usec);
+
+// Whether the moment a comes strictly before the moment b.
+inline bool OVKTimeBefore(long a_sec, long a_usec, long b_sec, long b_usec) {
+  return a_sec < b_sec || (a_sec == b_sec && a_usec < b_usec);
+}
+
 // Replaces the loop's clock (nullptr: the monotonic clock again), so that
 // tests can place "now" exactly on a timer's expiry.
 using OVKClock = void (*)(long *sec, long *usec);

@@ -10,10 +10,6 @@ namespace {
 bool WouldBlock(int err) {
   return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
-
-bool Before(long a_sec, long a_usec, long b_sec, long b_usec) {
-  return a_sec < b_sec || (a_sec == b_sec && a_usec < b_usec);
-}
 }  // namespace
 
 OVKGenericDuplexSession::OVKGenericDuplexSession(int idle_timeout_sec,
@@ -69,11 +65,9 @@ void OVKGenericDuplexSession::RestartIdleTimer() {
     timer_registered_ = false;
     return;
   }
-  OVKCurrentTime(&deadline_sec_, &deadline_usec_);
-  deadline_sec_ += idle_sec_ + (deadline_usec_ + idle_usec_) / 1000000;
-  deadline_usec_ = (deadline_usec_ + idle_usec_) % 1000000;
+  OVKTimeFromNow(idle_sec_, idle_usec_, &deadline_sec_, &deadline_usec_);
   if (timer_registered_ &&
-      !Before(deadline_sec_, deadline_usec_, ExpirySec(), ExpiryUsec()))
+      !OVKTimeBefore(deadline_sec_, deadline_usec_, ExpirySec(), ExpiryUsec()))
     return;  // the timer fires first and moves itself on
   if (timer_registered_) selector_->RemoveTimeout(this);
   SetExpiry(deadline_sec_, deadline_usec_);
@@ -83,7 +77,7 @@ void OVKGenericDuplexSession::RestartIdleTimer() {
 
 void OVKGenericDuplexSession::TimeoutHandle() {
   timer_registered_ = false;  // the selector has taken it off its list
-  if (Before(ExpirySec(), ExpiryUsec(), deadline_sec_, deadline_usec_)) {
+  if (OVKTimeBefore(ExpirySec(), ExpiryUsec(), deadline_sec_, deadline_usec_)) {
     SetExpiry(deadline_sec_, deadline_usec_);
     selector_->RegisterTimeout(this);
     timer_registered_ = true;
